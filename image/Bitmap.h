@@ -1,0 +1,201 @@
+// The raster image used for textures, the atlas and the skins: a
+// device-independent pixel store of 1, 4, 8, 16, 24 or 32 bits per pixel with
+// its colour table and channel masks, a drawing surface (TCanvas) and BMP
+// file reading and writing.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "util/Vector.h" // TColor
+
+constexpr TColor clBlack = 0x000000;
+constexpr TColor clWhite = 0xFFFFFF;
+
+// Raster operation of StretchCopy: every destination pixel becomes the source pixel.
+constexpr std::uint32_t cmSrcCopy = 0xCC0020;
+
+// Messages of the image layer; %s stands for the file name as passed.
+extern const char* const SFOpenError; // "ファイル %s は開けません"
+extern const char* const SFCreateError; // "ファイル %s を作成できません"
+extern const char* const SInvalidBitmap; // "ビットマップイメージが不正です"
+extern const char* const SReadError; // "ストリームからの読み込みエラー"
+extern const char* const SWriteError; // "ストリームへの書き込みエラー"
+extern const char* const SScanLine; // "スキャンライン のインデックスが範囲を越えました"
+extern const char* const SOutOfResources; // "システム リソースが足りません"
+extern const char* const SNoCanvasHandle; // "Canvas に対する描画ができません"
+
+struct TPoint
+{
+    std::int32_t X;
+    std::int32_t Y;
+};
+
+// Includes its left column and top row, excludes its right column and bottom row.
+struct TRect
+{
+    std::int32_t Left;
+    std::int32_t Top;
+    std::int32_t Right;
+    std::int32_t Bottom;
+};
+
+// One colour-table entry as it lies in a BMP file.
+struct TRGBQuad
+{
+    std::uint8_t Blue;
+    std::uint8_t Green;
+    std::uint8_t Red;
+    std::uint8_t Reserved;
+};
+
+enum TBrushStyle { bsSolid, bsClear };
+enum TPenStyle { psSolid, psClear };
+enum TPenMode { pmCopy };
+
+struct TBrush
+{
+    TColor Color = clWhite;
+    TBrushStyle Style = bsSolid;
+};
+
+class TPen
+{
+public:
+    TColor Color = clBlack;
+    TPenStyle Style = psSolid;
+    TPenMode Mode = pmCopy;
+
+    int Width() const { return FWidth; }
+    // A negative width is ignored and leaves the width as it was.
+    void SetWidth(int width)
+    {
+        if (width >= 0)
+            FWidth = width;
+    }
+
+private:
+    int FWidth = 1;
+};
+
+class TBitmap;
+
+class TCanvas
+{
+public:
+    TBrush Brush;
+    TPen Pen;
+    std::uint32_t CopyMode = cmSrcCopy;
+
+    // Paints the pixels of r that lie in the image with the brush.
+    void FillRect(const TRect& r);
+    // Fills the polygon (alternating rule) with the brush, then draws a band
+    // Pen.Width() pixels wide centred on every edge, with round joins and
+    // ends, in the pen colour. The last point joins back to the first.
+    void Polygon(const TPoint* points, std::size_t count);
+    void Polygon(const std::vector<TPoint>& points) { Polygon(points.data(), points.size()); }
+    // Copies the src rectangle of source's image onto the dest rectangle of
+    // this image, converting to this image's depth; unequal rectangles scale
+    // by nearest neighbour. Parts outside either image are not copied.
+    void StretchCopy(const TRect& dest, const TCanvas& source, const TRect& src);
+
+    TBitmap& Image() const { return FImage; }
+
+private:
+    friend class TBitmap;
+    explicit TCanvas(TBitmap& image)
+        : FImage(image)
+    {
+    }
+    TBitmap& FImage;
+};
+
+class TBitmap
+{
+public:
+    TBitmap();
+    ~TBitmap();
+    TBitmap(const TBitmap&) = delete;
+    TBitmap& operator=(const TBitmap&) = delete;
+
+    std::int32_t Width() const { return FWidth; }
+    std::int32_t Height() const { return FHeight; }
+    // Resizing keeps the picture at the top left and paints new pixels with
+    // the brush colour (white while the canvas is unused); a zero dimension
+    // drops the pixels. Setting the current value does nothing.
+    void SetWidth(std::int32_t width);
+    void SetHeight(std::int32_t height);
+
+    // 0 until a depth is set or loaded.
+    int BitsPerPixel() const { return FBitsPerPixel; }
+    // Without pixels: records the depth for the pixels made later. With
+    // pixels: converts them, colours unchanged (to 24 or 32 bits).
+    void SetBitsPerPixel(int bitsPerPixel);
+
+    bool HasPixels() const { return !FPixels.empty(); }
+    // Bytes per row: rows start on 4-byte boundaries.
+    std::size_t Stride() const;
+    static std::size_t StrideFor(std::int64_t width, int bitsPerPixel);
+
+    // Made on first use; owned by the image.
+    TCanvas& Canvas();
+    const TCanvas* CanvasIfMade() const { return FCanvas.get(); }
+
+    // The stride bytes of a row, counted from the top of the picture.
+    // Raises EInvalidGraphicOperation unless 0 <= row < Height().
+    std::uint8_t* RowData(std::int32_t row);
+    const std::uint8_t* RowData(std::int32_t row) const;
+
+    // The colour of one pixel, whatever the depth (colour-table index beyond
+    // the table reads as black). The point must lie in the image.
+    TColor PixelColor(std::int32_t x, std::int32_t y) const;
+
+    const std::vector<TRGBQuad>& ColorTable() const { return FColorTable; }
+    void SetColorTable(std::vector<TRGBQuad> table);
+    bool HasMasks() const { return FHasMasks; }
+    // Red, green, blue masks of a 16- or 32-bit image; meaningful when HasMasks().
+    const std::uint32_t* Masks() const { return FMasks; }
+    // Rows in memory from the top (true) or from the bottom (false).
+    bool TopDown() const { return FTopDown; }
+
+    // Replaces everything but the canvas with the contents of a BMP file. A
+    // 0-byte file gives an empty image. Every failure leaves the image as it was.
+    void LoadBmpFile(const std::string& path);
+    // Creates or truncates the file and writes the image as BMP; an image
+    // without pixels leaves a 0-byte file.
+    void SaveBmpFile(const std::string& path) const;
+
+private:
+    friend class TCanvas;
+
+    // Header values of a loaded file that saving writes back.
+    struct TFileInfo
+    {
+        std::int32_t XPelsPerMeter = 0;
+        std::int32_t YPelsPerMeter = 0;
+        std::uint32_t ClrImportant = 0;
+    };
+
+    // Writes colour c into pixel (x, y) at this image's depth: nearest
+    // colour-table entry for 8 bits and fewer, reduced channels for 16 bits.
+    void PutPixel(std::int32_t x, std::int32_t y, TColor c);
+    // Paints pixels [x0, x1) of row y with c.
+    void FillSpan(std::int32_t y, std::int32_t x0, std::int32_t x1, TColor c);
+    std::uint8_t* MemoryRow(std::int32_t row);
+    const std::uint8_t* MemoryRow(std::int32_t row) const;
+
+    std::int32_t FWidth = 0;
+    std::int32_t FHeight = 0;
+    int FBitsPerPixel = 0;
+    bool FTopDown = false;
+    std::vector<TRGBQuad> FColorTable;
+    bool FHasMasks = false;
+    std::uint32_t FMasks[3] = { 0, 0, 0 };
+    TFileInfo FFileInfo;
+    // Height() rows of Stride() bytes, in memory order (see FTopDown).
+    std::vector<std::uint8_t> FPixels;
+    std::unique_ptr<TCanvas> FCanvas;
+};
