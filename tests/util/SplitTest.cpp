@@ -1,5 +1,8 @@
 #include "util/Split.h"
 
+#include <ostream>
+#include <string>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -39,6 +42,12 @@ const TSplitCase kSplitCases[] = {
     // Bytes above 127 are ordinary characters.
     { "\xe8\x89\xb2 \xe5\x90\x8d", " ", "\xe8\x89\xb2", "\xe5\x90\x8d" },
 };
+
+void PrintTo(const TSplitCase& c, std::ostream* os)
+{
+    *os << ::testing::PrintToString(std::string(c.Text)) << " at "
+        << ::testing::PrintToString(std::string(c.Delimiters));
+}
 
 class SplitFirstTable : public ::testing::TestWithParam<TSplitCase>
 {

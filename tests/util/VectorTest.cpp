@@ -3,6 +3,7 @@
 #include <cfloat>
 #include <cmath>
 #include <limits>
+#include <ostream>
 
 #include <gtest/gtest.h>
 
@@ -72,6 +73,11 @@ struct TColorCase
     TVec3 Fractions;
     TColor Expected;
 };
+
+void PrintTo(const TColorCase& c, std::ostream* os)
+{
+    *os << "(" << c.Fractions.X << ", " << c.Fractions.Y << ", " << c.Fractions.Z << ")";
+}
 
 class VecToColorTable : public ::testing::TestWithParam<TColorCase>
 {
