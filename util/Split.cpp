@@ -23,8 +23,8 @@ void SplitFirst(std::string_view Text, std::string_view Delimiters, std::string_
     Tail = Text.substr(at + 1);
 }
 
-void SplitFirst(const std::string& Text, std::string_view Delimiters, std::string& Head,
-    std::string& Tail)
+void SplitFirst(
+    const std::string& Text, std::string_view Delimiters, std::string& Head, std::string& Tail)
 {
     std::string_view head, tail;
     SplitFirst(std::string_view(Text), Delimiters, head, tail);

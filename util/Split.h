@@ -17,8 +17,8 @@ void SplitFirst(std::string_view Text, std::string_view Delimiters, std::string_
     std::string_view& Tail);
 
 // The string form; Text may be the same variable as Head or Tail.
-void SplitFirst(const std::string& Text, std::string_view Delimiters, std::string& Head,
-    std::string& Tail);
+void SplitFirst(
+    const std::string& Text, std::string_view Delimiters, std::string& Head, std::string& Tail);
 
 // Text with every leading and trailing byte of code 32 or less removed.
 std::string_view TrimControl(std::string_view text);

@@ -30,13 +30,25 @@ std::uint32_t ColorByte(float fraction)
 
 } // namespace
 
-TVec3 Vec3(float X, float Y, float Z) { return TVec3 { X, Y, Z }; }
+TVec3 Vec3(float X, float Y, float Z)
+{
+    return TVec3 { X, Y, Z };
+}
 
-TVec3 Vec3Zero() { return TVec3 { 0.0f, 0.0f, 0.0f }; }
+TVec3 Vec3Zero()
+{
+    return TVec3 { 0.0f, 0.0f, 0.0f };
+}
 
-double VecDot(TVec3 A, TVec3 B) { return static_cast<double>(DotExtended(A, B)); }
+double VecDot(TVec3 A, TVec3 B)
+{
+    return static_cast<double>(DotExtended(A, B));
+}
 
-double VecLength(TVec3 Vec) { return static_cast<double>(std::sqrt(DotExtended(Vec, Vec))); }
+double VecLength(TVec3 Vec)
+{
+    return static_cast<double>(std::sqrt(DotExtended(Vec, Vec)));
+}
 
 double VecCos(TVec3 A, TVec3 B)
 {

@@ -63,8 +63,8 @@ TEST(EInOutError, MissingFileInMissingFolderIsABadPath)
     EXPECT_EQ(EInOutError::FromErrno(ENOENT, dir.File("absent.obj")).ErrorCode(), IoFileNotFound);
     EXPECT_EQ(EInOutError::FromErrno(ENOENT, dir.File("no-such-folder/absent.obj")).ErrorCode(),
         IoPathNotFound);
-    EXPECT_EQ(EInOutError::FromErrno(ENOENT, "absent-in-working-folder.obj").ErrorCode(),
-        IoFileNotFound);
+    EXPECT_EQ(
+        EInOutError::FromErrno(ENOENT, "absent-in-working-folder.obj").ErrorCode(), IoFileNotFound);
 }
 
 TEST(EInOutError, CarriesTheMessageOfItsCode)

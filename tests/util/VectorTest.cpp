@@ -46,9 +46,8 @@ TEST(Vector, CosRoundsTheLengthsToDoubleBeforeMultiplying)
     const TVec3 a = Vec3(1, 1, 1);
     const TVec3 b = Vec3(0.525731f, 0.0f, 0.850651f);
     const double la = static_cast<double>(std::sqrt(3.0L));
-    const long double lbSquared
-        = static_cast<long double>(b.X) * b.X + static_cast<long double>(b.Y) * b.Y
-        + static_cast<long double>(b.Z) * b.Z;
+    const long double lbSquared = static_cast<long double>(b.X) * b.X
+        + static_cast<long double>(b.Y) * b.Y + static_cast<long double>(b.Z) * b.Z;
     const double lb = static_cast<double>(std::sqrt(lbSquared));
     const long double p = static_cast<long double>(lb) * la;
     const double d = static_cast<double>(static_cast<long double>(b.X) + b.Y + b.Z);
