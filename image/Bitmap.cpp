@@ -21,11 +21,6 @@ const char* const SNoCanvasHandle = "Canvas に対する描画ができません
 
 namespace {
 
-// Largest pixel store a resize may make. The program's images are a few
-// megabytes; the cap turns an absurd size into an error instead of an
-// allocation that brings the machine down.
-constexpr std::uint64_t MaxStoreBytes = std::uint64_t(256) << 20;
-constexpr std::int32_t MaxDimension = 65535;
 // The depth given to pixels made while no depth has been set.
 constexpr int DefaultBitsPerPixel = 24;
 
@@ -299,14 +294,15 @@ private:
 
 void CheckDimension(std::int32_t value)
 {
-    if (value < 0 || value > MaxDimension)
+    if (value < 0 || value > TBitmap::MaxDimension)
         throw EInvalidGraphic(SInvalidBitmap);
 }
 
+// A store beyond the cap counts as resources run out, like a failed allocation.
 std::vector<std::uint8_t> AllocateStore(std::uint64_t bytes)
 {
-    if (bytes > MaxStoreBytes)
-        throw EInvalidGraphic(SInvalidBitmap);
+    if (bytes > TBitmap::MaxStoreBytes)
+        throw EOutOfResources(SOutOfResources);
     try {
         return std::vector<std::uint8_t>(static_cast<std::size_t>(bytes));
     } catch (const std::bad_alloc&) {
@@ -401,29 +397,27 @@ TCanvas& TBitmap::Canvas()
 
 void TBitmap::SetWidth(std::int32_t width)
 {
-    if (width == FWidth)
-        return;
+    if (width != FWidth)
+        Resize(width, FHeight);
+}
+
+void TBitmap::SetHeight(std::int32_t height)
+{
+    if (height != FHeight)
+        Resize(FWidth, height);
+}
+
+void TBitmap::Resize(std::int32_t width, std::int32_t height)
+{
     CheckDimension(width);
+    CheckDimension(height);
     const int bits = FBitsPerPixel ? FBitsPerPixel : DefaultBitsPerPixel;
-    std::vector<std::uint8_t> pixels = ResizedStore(*this, width, FHeight, bits);
+    std::vector<std::uint8_t> pixels = ResizedStore(*this, width, height, bits);
     if (!pixels.empty())
         FBitsPerPixel = bits;
     FPixels.swap(pixels);
     FTopDown = false;
     FWidth = width;
-}
-
-void TBitmap::SetHeight(std::int32_t height)
-{
-    if (height == FHeight)
-        return;
-    CheckDimension(height);
-    const int bits = FBitsPerPixel ? FBitsPerPixel : DefaultBitsPerPixel;
-    std::vector<std::uint8_t> pixels = ResizedStore(*this, FWidth, height, bits);
-    if (!pixels.empty())
-        FBitsPerPixel = bits;
-    FPixels.swap(pixels);
-    FTopDown = false;
     FHeight = height;
 }
 

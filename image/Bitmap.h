@@ -116,6 +116,12 @@ private:
 class TBitmap
 {
 public:
+    // Width and height are 16-bit quantities for every picture this program
+    // meets, and no store may pass MaxStoreBytes: larger sizes are refused
+    // before anything is allocated.
+    static constexpr std::int32_t MaxDimension = 65535;
+    static constexpr std::uint64_t MaxStoreBytes = std::uint64_t(256) << 20;
+
     TBitmap();
     ~TBitmap();
     TBitmap(const TBitmap&) = delete;
@@ -179,6 +185,8 @@ private:
         std::uint32_t ClrImportant = 0;
     };
 
+    // Makes a store of the new size; SetWidth and SetHeight change one side.
+    void Resize(std::int32_t width, std::int32_t height);
     // Writes colour c into pixel (x, y) at this image's depth: nearest
     // colour-table entry for 8 bits and fewer, reduced channels for 16 bits.
     void PutPixel(std::int32_t x, std::int32_t y, TColor c);

@@ -34,13 +34,6 @@ constexpr std::uint32_t BiRLE8 = 1;
 constexpr std::uint32_t BiRLE4 = 2;
 constexpr std::uint32_t BiBitfields = 3;
 
-// Width and height are 16-bit quantities for every image this program meets;
-// anything larger is a damaged or hostile header.
-constexpr std::int64_t MaxDimension = 65535;
-// Largest pixel store a file may ask for: far above any texture, far below
-// what would exhaust a 32-bit process.
-constexpr std::uint64_t MaxPixelBytes = 256u * 1024u * 1024u;
-
 constexpr std::size_t ColorTableLimit = 256;
 constexpr std::size_t ReadBufferSize = 64 * 1024;
 
@@ -370,10 +363,10 @@ void CheckInfoHeader(const TInfoHeader& info)
         RaiseInvalidBitmap();
     const std::int64_t width = info.Width;
     const std::int64_t height = info.Height < 0 ? -std::int64_t(info.Height) : info.Height;
-    if (width > MaxDimension || height > MaxDimension)
+    if (width > TBitmap::MaxDimension || height > TBitmap::MaxDimension)
         RaiseInvalidBitmap();
     const std::uint64_t stride = TBitmap::StrideFor(width, info.BitCount);
-    if (stride * static_cast<std::uint64_t>(height) > MaxPixelBytes)
+    if (stride * static_cast<std::uint64_t>(height) > TBitmap::MaxStoreBytes)
         RaiseInvalidBitmap();
 }
 

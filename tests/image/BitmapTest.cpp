@@ -205,7 +205,7 @@ TEST(BitmapSize, OversizeOrNegativeSizeIsRefusedAndLeavesImage)
     // Rows of 196608 bytes: 1400 of them exceed the 256 MiB cap on a store.
     TBitmap wide;
     MakeImage(wide, 24, 65535, 1);
-    EXPECT_THROW(wide.SetHeight(1400), EInvalidGraphic);
+    EXPECT_THROW(wide.SetHeight(1400), EOutOfResources);
     EXPECT_EQ(wide.Height(), 1);
     EXPECT_TRUE(wide.HasPixels());
 }
