@@ -456,28 +456,17 @@ void TBitmap::SetColorTable(std::vector<TRGBQuad> table)
     FColorTable = std::move(table);
 }
 
-std::uint8_t* TBitmap::MemoryRow(std::int32_t row)
-{
-    return FPixels.data() + std::size_t(row) * Stride();
-}
-
-const std::uint8_t* TBitmap::MemoryRow(std::int32_t row) const
-{
-    return FPixels.data() + std::size_t(row) * Stride();
-}
-
 std::uint8_t* TBitmap::RowData(std::int32_t row)
 {
-    if (row < 0 || row >= FHeight)
-        throw EInvalidGraphicOperation(SScanLine);
-    return MemoryRow(FTopDown ? row : FHeight - 1 - row);
+    return const_cast<std::uint8_t*>(static_cast<const TBitmap&>(*this).RowData(row));
 }
 
 const std::uint8_t* TBitmap::RowData(std::int32_t row) const
 {
     if (row < 0 || row >= FHeight)
         throw EInvalidGraphicOperation(SScanLine);
-    return MemoryRow(FTopDown ? row : FHeight - 1 - row);
+    const std::int32_t memoryRow = FTopDown ? row : FHeight - 1 - row;
+    return FPixels.data() + std::size_t(memoryRow) * Stride();
 }
 
 TColor TBitmap::PixelColor(std::int32_t x, std::int32_t y) const
@@ -485,23 +474,6 @@ TColor TBitmap::PixelColor(std::int32_t x, std::int32_t y) const
     if (!HasPixels() || x < 0 || x >= FWidth || y < 0 || y >= FHeight)
         return clBlack;
     return TPixelFormat(*this).Decode(RowData(y), x);
-}
-
-void TBitmap::PutPixel(std::int32_t x, std::int32_t y, TColor c)
-{
-    FillSpan(y, x, x + 1, c);
-}
-
-void TBitmap::FillSpan(std::int32_t y, std::int32_t x0, std::int32_t x1, TColor c)
-{
-    if (!HasPixels() || y < 0 || y >= FHeight)
-        return;
-    x0 = std::max<std::int32_t>(x0, 0);
-    x1 = std::min(x1, FWidth);
-    if (x0 >= x1)
-        return;
-    const TPixelFormat format(*this);
-    format.Fill(RowData(y), x0, x1, format.Encode(c));
 }
 
 namespace {

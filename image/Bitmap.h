@@ -156,7 +156,7 @@ public:
     const std::uint8_t* RowData(std::int32_t row) const;
 
     // The colour of one pixel, whatever the depth (colour-table index beyond
-    // the table reads as black). The point must lie in the image.
+    // the table reads as black); black for a point outside the image.
     TColor PixelColor(std::int32_t x, std::int32_t y) const;
 
     const std::vector<TRGBQuad>& ColorTable() const { return FColorTable; }
@@ -187,13 +187,6 @@ private:
 
     // Makes a store of the new size; SetWidth and SetHeight change one side.
     void Resize(std::int32_t width, std::int32_t height);
-    // Writes colour c into pixel (x, y) at this image's depth: nearest
-    // colour-table entry for 8 bits and fewer, reduced channels for 16 bits.
-    void PutPixel(std::int32_t x, std::int32_t y, TColor c);
-    // Paints pixels [x0, x1) of row y with c.
-    void FillSpan(std::int32_t y, std::int32_t x0, std::int32_t x1, TColor c);
-    std::uint8_t* MemoryRow(std::int32_t row);
-    const std::uint8_t* MemoryRow(std::int32_t row) const;
 
     std::int32_t FWidth = 0;
     std::int32_t FHeight = 0;
