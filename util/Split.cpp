@@ -9,12 +9,27 @@ std::string_view TrimControl(std::string_view text)
     return text;
 }
 
+static bool IsDelimiter(char c, std::string_view delimiters)
+{
+    for (char d : delimiters) {
+        if (c == d)
+            return true;
+    }
+    return false;
+}
+
 void SplitFirst(std::string_view Text, std::string_view Delimiters, std::string_view& Head,
     std::string_view& Tail)
 {
     // Text is a copy of the caller's view, so Head or Tail may alias it.
-    const auto at = Text.find_first_of(Delimiters);
-    if (at == std::string_view::npos) {
+    // A plain scan: the delimiter sets are one or two characters, and
+    // find_first_of would search the set once for every byte of the text.
+    std::size_t at = 0;
+    for (; at < Text.size(); ++at) {
+        if (IsDelimiter(Text[at], Delimiters))
+            break;
+    }
+    if (at == Text.size()) {
         Head = TrimControl(Text);
         Tail = std::string_view();
         return;
