@@ -1,0 +1,52 @@
+// Reading the text files of a conversion (OBJ, MTL, frame-name lists) one
+// line at a time, and the existence test that decides whether a companion
+// file is there.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// True when Path names something that can be opened as a file: not a
+// folder. Every failure of the test (a missing folder, a name too long for
+// the file system, no permission to look) counts as "no file".
+bool FileExists(const std::string& Path);
+
+// Hands out the lines of a file as 8-bit text. A line ends at a carriage
+// return, at a line feed, or at the pair CR LF; a byte 26 ends the file as
+// if the file stopped there. A last line without a line end counts like any
+// other; nothing follows the final line end. The file is read in large
+// blocks, and a line is a view into the reader's buffer, valid until the
+// next call.
+class TTextReader
+{
+public:
+    // Opens the file; EInOutError with the system's reason when it cannot.
+    explicit TTextReader(const std::string& Path);
+    ~TTextReader();
+    TTextReader(const TTextReader&) = delete;
+    TTextReader& operator=(const TTextReader&) = delete;
+
+    // The size of the file in bytes when it was opened.
+    std::uint64_t Size() const { return FSize; }
+    // The next line without its line end; false at the end of the text.
+    // A failed read raises EInOutError.
+    bool ReadLine(std::string_view& Line);
+
+private:
+    // Moves the unread bytes to the front of the buffer, grows it when a
+    // line fills it, and reads more. False at the end of the file.
+    bool Fill();
+
+    std::string FPath;
+    int FFd = -1;
+    std::uint64_t FSize = 0;
+    std::vector<char> FBuffer;
+    std::size_t FStart = 0; // first unread byte
+    std::size_t FScanned = 0; // bytes from FStart known to hold no line end
+    std::size_t FEnd = 0; // one past the last byte read
+    bool FAtEnd = false; // the file (or a byte 26) is exhausted
+    bool FSkipLF = false; // the last line ended at a CR: a LF right after belongs to it
+};
