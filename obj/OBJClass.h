@@ -1,0 +1,148 @@
+// The OBJ mesh and its MTL materials in memory: reading both text formats,
+// the default texture coordinates of faces that give none, and the texture
+// atlas that merges the material textures into one image.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "util/Activity.h"
+#include "util/Vector.h"
+
+// Messages of the number conversions; %s is the offending text.
+extern const char* const SInvalidFloat; // "'%s' は浮動小数点数ではありません"
+extern const char* const SInvalidInteger; // "'%s' は整数ではありません"
+// Raised when the atlas would need a side the 16-bit rectangles cannot hold.
+extern const char* const SAtlasTooLarge; // "Texture atlas exceeds 65535 pixels."
+
+// A real number as the readers accept it: optional blanks, an optional sign,
+// digits with at most one ".", an optional exponent, optional blanks. The
+// result is the nearest single; a value too small for a single gives a zero
+// of its sign, one too large raises EConvertError like any text outside the
+// grammar. The separator is "." whatever the locale: the files always use it.
+float StrToFloat(std::string_view Text);
+// An integer: optional leading blanks, an optional sign, then decimal digits
+// or hexadecimal ones after "$", "x" or "0x". Anything else, and any value
+// outside the 32-bit signed range, raises EConvertError.
+std::int32_t StrToInt(std::string_view Text);
+
+// The generator that decides on which lines the OBJ reader shows its
+// progress: one state for the whole run of the program, starting at 0.
+// Each draw returns 0..99; the first draw of a run returns 0.
+std::uint32_t ProgressRandom();
+// Puts the generator back to a state; tests use it to replay a run's start.
+void SetProgressRandomState(std::uint32_t State);
+
+// Indices are 1-based as written in the file (negative ones are resolved
+// against the list while reading); 0 addresses nothing.
+struct TOBJCorner
+{
+    std::int32_t Vertex;
+    // NoUV when the corner gives no texture index.
+    std::int32_t UV;
+    std::int32_t Normal;
+};
+
+constexpr std::int32_t NoUV = -1;
+
+struct TOBJFace
+{
+    TOBJCorner Corners[4];
+    // The number of the last corner the face line gave, 0 to 4.
+    std::uint8_t CornerCount;
+    // The material current when the face was read; empty before any "usemtl".
+    std::string MaterialName;
+};
+
+struct TOBJMaterial
+{
+    std::string Name;
+    // Colours: red, green, blue as X, Y, Z, nominally 0 to 1.
+    TVec3 Ka;
+    TVec3 Kd;
+    TVec3 Ks;
+    float Ns;
+    // The texture name; UnifyTextures fills it in when it is empty.
+    std::string MapKd;
+    // The material's place in the atlas, in pixels (left, top, width, height).
+    std::uint16_t RectX;
+    std::uint16_t RectY;
+    std::uint16_t RectW;
+    std::uint16_t RectH;
+    bool DefaultUVsMade;
+    // 1-based indices into UVs for corners 1 to 4; 0 until made.
+    std::int32_t DefaultUV[4];
+};
+
+struct TOBJUV
+{
+    float U;
+    float V;
+    // The atlas rectangle of the material whose faces use this coordinate.
+    std::uint16_t RectX;
+    std::uint16_t RectY;
+    std::uint16_t RectW;
+    std::uint16_t RectH;
+};
+
+class TOBJModel
+{
+public:
+    TOBJModel();
+    virtual ~TOBJModel();
+    TOBJModel(const TOBJModel&) = delete;
+    TOBJModel& operator=(const TOBJModel&) = delete;
+
+    // Borrowed, never released; unset means "do nothing".
+    TActivityLog* ActivityLog = nullptr;
+    TStatusPanel* StatusPanel = nullptr;
+    TEventPump* EventPump = nullptr;
+
+    std::vector<TVec3> Vertices;
+    // As read, not normalised.
+    std::vector<TVec3> Normals;
+    std::vector<TOBJUV> UVs;
+    std::vector<TOBJFace> Faces;
+    std::vector<TOBJMaterial> Materials;
+    // The triangles the faces will give: 1 per face of three corners, 2 per
+    // face of four.
+    std::int32_t TriangleCount = 0;
+
+    std::int32_t VertexCount() const { return static_cast<std::int32_t>(Vertices.size()); }
+    std::int32_t NormalCount() const { return static_cast<std::int32_t>(Normals.size()); }
+    std::int32_t UVCount() const { return static_cast<std::int32_t>(UVs.size()); }
+    std::int32_t FaceCount() const { return static_cast<std::int32_t>(Faces.size()); }
+    std::int32_t MaterialCount() const { return static_cast<std::int32_t>(Materials.size()); }
+
+    void Log(const std::string& Text);
+
+    // Reads the MTL file when MTLFileName names an existing file, then the OBJ
+    // file, then makes the default texture coordinates. An empty MTLFileName
+    // keeps the materials (the further frames of a conversion); a non-empty
+    // one without a file empties them. On a failure the model keeps what was
+    // read up to the failing line.
+    void LoadOBJ(const std::string& FileName, const std::string& MTLFileName);
+    // Appends a texture coordinate with a zero rectangle; its 1-based index
+    // is the new UVCount().
+    void AddUV(float U, float V);
+    // Gives every face whose corner 1 has no texture index the four default
+    // coordinates of its material, made once per material.
+    void AssignDefaultUVs();
+
+    // Places every material's texture side by side in one atlas, stamps the
+    // rectangles onto the materials and the coordinates their faces use, and
+    // saves the atlas at AtlasFileName. Missing textures get an 80 x 80 tile
+    // of the material's Kd colour, written next to the atlas.
+    void UnifyTextures(const std::string& AtlasFileName);
+    // Copies the rectangle of material MaterialIndex (0-based) into the
+    // coordinate UVIndex (1-based); an index that addresses nothing is skipped.
+    void SetUVRect(std::int32_t UVIndex, std::int32_t MaterialIndex);
+
+private:
+    void LoadMTL(const std::string& MTLFileName);
+    void ReadOBJ(const std::string& FileName);
+    void ReadFace(std::string_view Arguments);
+    void ShowProgress(std::uint64_t Sum, std::uint64_t Size);
+};

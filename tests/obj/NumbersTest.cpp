@@ -1,0 +1,154 @@
+#include "obj/OBJClass.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "util/Errors.h"
+
+namespace {
+
+std::uint32_t Bits(float f)
+{
+    std::uint32_t u;
+    std::memcpy(&u, &f, sizeof u);
+    return u;
+}
+
+std::string ConvertMessage(const char* format, const std::string& text)
+{
+    return FormatMessage(format, text);
+}
+
+TEST(StrToFloat, AcceptsTheDecimalGrammar)
+{
+    EXPECT_EQ(StrToFloat("1"), 1.0f);
+    EXPECT_EQ(StrToFloat("-2.5"), -2.5f);
+    EXPECT_EQ(StrToFloat("+0.25"), 0.25f);
+    EXPECT_EQ(StrToFloat("1."), 1.0f);
+    EXPECT_EQ(StrToFloat(".5"), 0.5f);
+    EXPECT_EQ(StrToFloat("1e3"), 1000.0f);
+    EXPECT_EQ(StrToFloat("1.5E-2"), 0.015f);
+    EXPECT_EQ(StrToFloat("2e+1"), 20.0f);
+    EXPECT_EQ(StrToFloat("  7  "), 7.0f);
+    EXPECT_EQ(StrToFloat("000123.4500"), 123.45f);
+    // The sign of zero survives.
+    EXPECT_EQ(Bits(StrToFloat("-0")), Bits(-0.0f));
+}
+
+TEST(StrToFloat, RoundsToTheNearestSingle)
+{
+    EXPECT_EQ(StrToFloat("0.1"), 0.1f);
+    EXPECT_EQ(StrToFloat("3.4028235e38"), std::numeric_limits<float>::max());
+    // Halfway between 1 and the next single: ties go to even (1).
+    EXPECT_EQ(StrToFloat("1.000000059604644775390625"), 1.0f);
+    EXPECT_EQ(StrToFloat("1.000000059604644775390626"), std::nextafter(1.0f, 2.0f));
+    // Subnormal singles are kept; anything smaller is a zero of its sign.
+    EXPECT_EQ(StrToFloat("1.401298464324817e-45"), std::numeric_limits<float>::denorm_min());
+    EXPECT_EQ(Bits(StrToFloat("1e-50")), Bits(0.0f));
+    EXPECT_EQ(Bits(StrToFloat("-1e-50")), Bits(-0.0f));
+    EXPECT_EQ(Bits(StrToFloat("0.0000001e-99999999999")), Bits(0.0f));
+    EXPECT_EQ(Bits(StrToFloat("123456789e-60")), Bits(0.0f));
+}
+
+TEST(StrToFloat, MatchesFromCharsOnRandomDecimalTexts)
+{
+    // The number rules must not change a single bit against a correctly
+    // rounding conversion, whatever the digit count or exponent.
+    std::mt19937 random(12345);
+    std::uniform_real_distribution<double> mantissa(-1.0, 1.0);
+    std::uniform_int_distribution<int> exponent(-44, 38);
+    std::uniform_int_distribution<int> precision(1, 17);
+    for (int i = 0; i < 20000; ++i) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%.*e", precision(random), mantissa(random));
+        std::string s(text);
+        const std::size_t e = s.find('e');
+        s = s.substr(0, e) + "e" + std::to_string(std::stoi(s.substr(e + 1)) + exponent(random));
+        const float expected = std::strtof(s.c_str(), nullptr);
+        if (std::isinf(expected) || (expected == 0 && std::stod(s) != 0))
+            continue;
+        ASSERT_EQ(Bits(StrToFloat(s)), Bits(expected)) << s;
+    }
+}
+
+TEST(StrToFloat, RejectsTextOutsideTheGrammarNamingIt)
+{
+    const char* const bad[] = { "", " ", "-", "+", ".", "e5", "1e", "1e+", "1.2.3", "1,5", "--1",
+        "+-1", "1 2", "nan", "NaN", "inf", "-infinity", "0x1p3", "0x10", "1f", "1d", "$10",
+        // Beyond the single range: the model never holds an infinity.
+        "3.4028236e38", "1e39", "-1e39", "1e99999999999" };
+    for (const char* text : bad) {
+        try {
+            StrToFloat(text);
+            ADD_FAILURE() << "accepted '" << text << "'";
+        } catch (const EConvertError& e) {
+            EXPECT_EQ(e.Message(), ConvertMessage(SInvalidFloat, text));
+        }
+    }
+    EXPECT_EQ(ConvertMessage(SInvalidFloat, "x"), "'x' は浮動小数点数ではありません");
+}
+
+TEST(StrToInt, AcceptsDecimalAndHexadecimal)
+{
+    EXPECT_EQ(StrToInt("0"), 0);
+    EXPECT_EQ(StrToInt("42"), 42);
+    EXPECT_EQ(StrToInt("-7"), -7);
+    EXPECT_EQ(StrToInt("+7"), 7);
+    EXPECT_EQ(StrToInt("  12"), 12);
+    EXPECT_EQ(StrToInt("007"), 7);
+    EXPECT_EQ(StrToInt("$1F"), 31);
+    EXPECT_EQ(StrToInt("0x10"), 16);
+    EXPECT_EQ(StrToInt("x10"), 16);
+    EXPECT_EQ(StrToInt("-$10"), -16);
+    EXPECT_EQ(StrToInt("2147483647"), 2147483647);
+    EXPECT_EQ(StrToInt("-2147483648"), std::numeric_limits<std::int32_t>::min());
+    EXPECT_EQ(StrToInt("$7FFFFFFF"), 2147483647);
+}
+
+TEST(StrToInt, RejectsOtherTextAndValuesOutside32Bits)
+{
+    const char* const bad[] = { "", " ", "-", "+", "1.0", "1e2", "12 ", "1/2", "$", "0x", "$G",
+        "ten", "2147483648", "-2147483649", "$80000000", "99999999999999999999" };
+    for (const char* text : bad) {
+        try {
+            StrToInt(text);
+            ADD_FAILURE() << "accepted '" << text << "'";
+        } catch (const EConvertError& e) {
+            EXPECT_EQ(e.Message(), ConvertMessage(SInvalidInteger, text));
+        }
+    }
+    EXPECT_EQ(ConvertMessage(SInvalidInteger, ""), "'' は整数ではありません");
+}
+
+TEST(ProgressRandom, IsTheLinearCongruentialSequence)
+{
+    SetProgressRandomState(0);
+    // The first draw of a run is 0: the state becomes 1, and 1 * 100 >> 32 is 0.
+    EXPECT_EQ(ProgressRandom(), 0u);
+    // 134775814 * 100 / 2^32 = 3.14
+    EXPECT_EQ(ProgressRandom(), 3u);
+    SetProgressRandomState(1);
+    std::uint32_t state = 1;
+    int zeros = 0;
+    for (int i = 0; i < 100000; ++i) {
+        state = state * 134775813u + 1u;
+        const std::uint32_t expected
+            = static_cast<std::uint32_t>((std::uint64_t(state) * 100) >> 32);
+        const std::uint32_t drawn = ProgressRandom();
+        ASSERT_EQ(drawn, expected) << "draw " << i + 2;
+        ASSERT_LT(drawn, 100u);
+        zeros += drawn == 0;
+    }
+    // About one line in a hundred shows progress.
+    EXPECT_GT(zeros, 800);
+    EXPECT_LT(zeros, 1200);
+    SetProgressRandomState(0);
+}
+
+} // namespace
