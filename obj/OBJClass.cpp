@@ -98,6 +98,18 @@ std::string TexturePath(const std::string& atlasFileName, const std::string& map
     return dir + stem + ".bmp";
 }
 
+// Skips leading blanks and an optional sign; true for "-".
+bool TakeSign(std::string_view& s)
+{
+    while (!s.empty() && s.front() == ' ')
+        s.remove_prefix(1);
+    if (s.empty() || (s.front() != '+' && s.front() != '-'))
+        return false;
+    const bool negative = s.front() == '-';
+    s.remove_prefix(1);
+    return negative;
+}
+
 void CheckAtlasSide(std::int64_t side)
 {
     if (side > MaxAtlasSide)
@@ -111,15 +123,9 @@ float StrToFloat(std::string_view Text)
     // Check the grammar first: from_chars alone would also take "inf",
     // "nan" and hexadecimal digits.
     std::string_view s = Text;
-    while (!s.empty() && s.front() == ' ')
-        s.remove_prefix(1);
     while (!s.empty() && s.back() == ' ')
         s.remove_suffix(1);
-    bool negative = false;
-    if (!s.empty() && (s.front() == '+' || s.front() == '-')) {
-        negative = s.front() == '-';
-        s.remove_prefix(1);
-    }
+    const bool negative = TakeSign(s);
     const std::string_view number = s;
 
     // Decimal position of the first significant digit, so that an
@@ -184,13 +190,7 @@ float StrToFloat(std::string_view Text)
 std::int32_t StrToInt(std::string_view Text)
 {
     std::string_view s = Text;
-    while (!s.empty() && s.front() == ' ')
-        s.remove_prefix(1);
-    bool negative = false;
-    if (!s.empty() && (s.front() == '+' || s.front() == '-')) {
-        negative = s.front() == '-';
-        s.remove_prefix(1);
-    }
+    const bool negative = TakeSign(s);
     int base = 10;
     if (!s.empty() && s.front() == '$') {
         base = 16;

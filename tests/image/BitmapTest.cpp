@@ -2,6 +2,7 @@
 
 #include "util/Errors.h"
 
+#include "ImageTestUtil.h"
 #include "TestUtil.h"
 
 #include <cstdint>
@@ -23,17 +24,6 @@ void MakeImage(TBitmap& image, int bitsPerPixel, std::int32_t width, std::int32_
     image.SetBitsPerPixel(bitsPerPixel);
     image.SetWidth(width);
     image.SetHeight(height);
-}
-
-// The pixels of the rectangle that are not `color`.
-int CountOther(const TBitmap& image, TColor color, const TRect& r)
-{
-    int n = 0;
-    for (std::int32_t y = r.Top; y < r.Bottom; ++y) {
-        for (std::int32_t x = r.Left; x < r.Right; ++x)
-            n += image.PixelColor(x, y) != color;
-    }
-    return n;
 }
 
 TRect Whole(const TBitmap& image)

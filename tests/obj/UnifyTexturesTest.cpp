@@ -3,6 +3,7 @@
 #include "image/Bitmap.h"
 #include "util/Errors.h"
 
+#include "ImageTestUtil.h"
 #include "TestUtil.h"
 
 #include <array>
@@ -67,17 +68,6 @@ void AddUVs(TOBJModel& model, int count)
 {
     for (int i = 0; i < count; ++i)
         model.AddUV(0.25f, 0.75f);
-}
-
-// The pixels of the rectangle that are not `color`.
-int CountOther(const TBitmap& image, TColor color, const TRect& r)
-{
-    int n = 0;
-    for (std::int32_t y = r.Top; y < r.Bottom; ++y) {
-        for (std::int32_t x = r.Left; x < r.Right; ++x)
-            n += image.PixelColor(x, y) != color;
-    }
-    return n;
 }
 
 void WriteText(const std::string& path, const std::string& text)
