@@ -57,3 +57,8 @@ inline void WriteAllBytes(const std::string& path, const std::vector<std::uint8_
     out.write(
         reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
+
+inline void WriteText(const std::string& path, const std::string& text)
+{
+    WriteAllBytes(path, std::vector<std::uint8_t>(text.begin(), text.end()));
+}

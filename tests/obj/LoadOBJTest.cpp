@@ -37,7 +37,7 @@ protected:
     std::string Write(const std::string& name, const std::string& text)
     {
         const std::string path = Dir.File(name);
-        WriteAllBytes(path, std::vector<std::uint8_t>(text.begin(), text.end()));
+        WriteText(path, text);
         return path;
     }
     // Reads an OBJ text, with an MTL text when one is given.

@@ -70,11 +70,6 @@ void AddUVs(TOBJModel& model, int count)
         model.AddUV(0.25f, 0.75f);
 }
 
-void WriteText(const std::string& path, const std::string& text)
-{
-    WriteAllBytes(path, std::vector<std::uint8_t>(text.begin(), text.end()));
-}
-
 std::set<std::string> FileNames(const TScratchDir& dir)
 {
     std::set<std::string> names;

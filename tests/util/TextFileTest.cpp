@@ -10,11 +10,6 @@
 
 namespace {
 
-void WriteText(const std::string& path, const std::string& text)
-{
-    WriteAllBytes(path, std::vector<std::uint8_t>(text.begin(), text.end()));
-}
-
 std::vector<std::string> LinesOf(const std::string& path)
 {
     TTextReader reader(path);
