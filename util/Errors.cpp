@@ -63,6 +63,7 @@ int TableCode(int errnoValue, const std::string& path)
         return IoAccessDenied;
     case ENOSPC:
     case EDQUOT:
+    case EFBIG:
         return IoDiskFull;
     default:
         return 0;

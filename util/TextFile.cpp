@@ -17,12 +17,6 @@ constexpr std::size_t ReadBlockSize = std::size_t(256) << 10;
 
 constexpr char CarriageReturn = 13;
 constexpr char LineFeed = 10;
-constexpr char EndOfText = 26;
-
-bool IsLineEnd(char c)
-{
-    return c == CarriageReturn || c == LineFeed || c == EndOfText;
-}
 
 } // namespace
 
@@ -32,8 +26,9 @@ bool FileExists(const std::string& Path)
     return !Path.empty() && ::stat(Path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
-TTextReader::TTextReader(const std::string& Path)
+TTextReader::TTextReader(const std::string& Path, char EndOfText)
     : FPath(Path)
+    , FEndOfText(EndOfText)
 {
     // Non-blocking, so that naming a pipe cannot hang the program in open().
     FFd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -99,13 +94,16 @@ bool TTextReader::ReadLine(std::string_view& Line)
         }
         const char* const begin = FBuffer.data() + FStart;
         const char* const end = FBuffer.data() + FEnd;
-        const char* const at = std::find_if(begin + FScanned, end, IsLineEnd);
+        const char endOfText = FEndOfText;
+        const char* const at = std::find_if(begin + FScanned, end, [endOfText](char c) {
+            return c == CarriageReturn || c == LineFeed || c == endOfText;
+        });
         if (at != end) {
             const std::size_t length = static_cast<std::size_t>(at - begin);
             FStart += length + 1;
             FScanned = 0;
-            if (*at == EndOfText) {
-                // Nothing after the byte 26 is text; what came before it on
+            if (*at == endOfText) {
+                // Nothing after the end-of-text byte is text; what came before it on
                 // its line is the last line.
                 FAtEnd = true;
                 FStart = FEnd = 0;

@@ -15,8 +15,8 @@
 bool FileExists(const std::string& Path);
 
 // Hands out the lines of a file as 8-bit text. A line ends at a carriage
-// return, at a line feed, or at the pair CR LF; a byte 26 ends the file as
-// if the file stopped there. A last line without a line end counts like any
+// return, at a line feed, or at the pair CR LF; the end-of-text byte ends the
+// file as if the file stopped there. A last line without a line end counts like any
 // other; nothing follows the final line end. The file is read in large
 // blocks, and a line is a view into the reader's buffer, valid until the
 // next call.
@@ -24,7 +24,9 @@ class TTextReader
 {
 public:
     // Opens the file; EInOutError with the system's reason when it cannot.
-    explicit TTextReader(const std::string& Path);
+    // EndOfText is the byte that ends the text: 26 for OBJ and MTL files, NUL
+    // for the frame-name list.
+    explicit TTextReader(const std::string& Path, char EndOfText = 26);
     ~TTextReader();
     TTextReader(const TTextReader&) = delete;
     TTextReader& operator=(const TTextReader&) = delete;
@@ -41,12 +43,13 @@ private:
     bool Fill();
 
     std::string FPath;
+    char FEndOfText;
     int FFd = -1;
     std::uint64_t FSize = 0;
     std::vector<char> FBuffer;
     std::size_t FStart = 0; // first unread byte
     std::size_t FScanned = 0; // bytes from FStart known to hold no line end
     std::size_t FEnd = 0; // one past the last byte read
-    bool FAtEnd = false; // the file (or a byte 26) is exhausted
+    bool FAtEnd = false; // the file (or its end-of-text byte) is reached
     bool FSkipLF = false; // the last line ended at a CR: a LF right after belongs to it
 };

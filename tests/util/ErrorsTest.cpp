@@ -44,6 +44,7 @@ TEST(EInOutError, MapsErrnoValuesToRunTimeCodes)
         { EROFS, 5, "ファイルへのアクセスが拒否されました" },
         { EISDIR, 5, "ファイルへのアクセスが拒否されました" },
         { ENOSPC, 101, "ディスクがいっぱいです" },
+        { EFBIG, 101, "ディスクがいっぱいです" },
         // Without a table entry the errno itself is shown, even where its
         // number equals a table code (EIO is 5 here, like a denied access).
         { EIO, EIO, "I/O エラー (5)" },

@@ -1,0 +1,644 @@
+#include "mdl/MDLClass.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <unordered_map>
+
+#include "image/Bitmap.h"
+#include "obj/OBJClass.h"
+#include "util/AtomicFile.h"
+#include "util/TextFile.h"
+
+const char* const SIncorrectSkinFormat = "Incorrect Skin format.";
+const char* const STooManyVerts = "WARN: Too many verts.";
+const char* const STooManyUVVerts = "WARN: Too many UV verts.";
+const char* const SFrameNamesLoaded = "Frame name list loaded.";
+const char* const SDefaultFrameNames = "Using default frame name.";
+
+namespace {
+
+using Extended = long double;
+
+constexpr char MDLIdent[4] = { 'M', 'D', 'L', '5' };
+constexpr float ModelScale = 0.01f;
+// The colour skin's size when there is no atlas to take it from.
+constexpr std::int32_t DefaultSkinWidth = 640;
+constexpr std::int32_t DefaultSkinHeight = 480;
+constexpr int OutlineWidth = 5;
+// A packed coordinate spans -1..1 in 2 x 32767 steps.
+constexpr Extended PackSteps = 32767.0L;
+constexpr std::uint16_t PackedMax = 65535;
+// Bytes a writer gathers before it hands them to the file.
+constexpr std::size_t WriteBufferSize = std::size_t(64) << 10;
+constexpr std::uint8_t WhiteLevel = 255;
+
+// The low 16 bits of an integer-valued number, as a two's complement integer
+// of any width would hold them. Taken with fmod, which is exact, so that no
+// value outside an integer type's range is ever converted to one. A value
+// that is not finite has no low bits and gives 0.
+std::uint16_t Low16(Extended integral)
+{
+    if (!std::isfinite(integral))
+        return 0;
+    Extended rest = std::fmod(integral, 65536.0L);
+    if (rest < 0)
+        rest += 65536.0L;
+    return static_cast<std::uint16_t>(static_cast<std::uint32_t>(rest));
+}
+
+// One step down from a 1-based index without the overflow of INT32_MIN - 1:
+// the result wraps as the file's 16-bit fields would.
+std::int32_t ToZeroBased(std::int32_t index)
+{
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(index) - 1u);
+}
+
+// The normal table in double precision, each entry scaled to unit length,
+// for the quick first pass of the normal search.
+struct TUnitNormals
+{
+    double X[MDLNormalCount];
+    double Y[MDLNormalCount];
+    double Z[MDLNormalCount];
+
+    TUnitNormals()
+    {
+        for (int i = 0; i < MDLNormalCount; ++i) {
+            const double length = VecLength(MDLNormals[i]);
+            X[i] = MDLNormals[i].X / length;
+            Y[i] = MDLNormals[i].Y / length;
+            Z[i] = MDLNormals[i].Z / length;
+        }
+    }
+};
+
+// The definition of the normal index over a set of entries: the first entry,
+// in index order, whose cosine with the normal is strictly greater than every
+// earlier one and than 0.
+std::uint8_t ExactNearestNormal(const TVec3& normal, const int* entries, int count)
+{
+    double best = 0.0;
+    int index = 0;
+    for (int k = 0; k < count; ++k) {
+        const double cosine = VecCos(normal, MDLNormals[entries[k]]);
+        if (cosine > best) {
+            best = cosine;
+            index = entries[k];
+        }
+    }
+    return static_cast<std::uint8_t>(index);
+}
+
+std::uint8_t NearestNormal(const TVec3& normal)
+{
+    static const TUnitNormals units;
+    static const auto allEntries = [] {
+        std::vector<int> all(MDLNormalCount);
+        for (int i = 0; i < MDLNormalCount; ++i)
+            all[i] = i;
+        return all;
+    }();
+
+    const double length = VecLength(normal);
+    if (length == 0.0)
+        return 0;
+    if (!std::isfinite(length))
+        return ExactNearestNormal(normal, allEntries.data(), MDLNormalCount);
+
+    // The cosines in double precision are within about 1e-15 of the
+    // extended-precision ones that decide. Only the entries whose quick
+    // cosine comes within a wide margin of the best can hold the maximum (or
+    // tie with it), so those alone are compared the exact way, in index
+    // order: the result is the same as comparing all 162.
+    constexpr double Margin = 1e-9;
+    const double x = normal.X / length;
+    const double y = normal.Y / length;
+    const double z = normal.Z / length;
+    double quick[MDLNormalCount];
+    double best = -2.0;
+    for (int i = 0; i < MDLNormalCount; ++i) {
+        quick[i] = x * units.X[i] + y * units.Y[i] + z * units.Z[i];
+        best = std::max(best, quick[i]);
+    }
+    if (best <= -Margin)
+        return 0; // no entry can have a positive cosine
+    int candidates[MDLNormalCount];
+    int count = 0;
+    for (int i = 0; i < MDLNormalCount; ++i) {
+        if (quick[i] >= best - Margin)
+            candidates[count++] = i;
+    }
+    return ExactNearestNormal(normal, candidates, count);
+}
+
+void WriteSink(void* context, const std::uint8_t* data, std::size_t size)
+{
+    static_cast<TAtomicFile*>(context)->Write(data, size);
+}
+
+} // namespace
+
+// --- Byte writer ---
+
+TByteWriter::TByteWriter(TSink Sink, void* Context)
+    : FSink(Sink)
+    , FContext(Context)
+{
+    FBuffer.reserve(WriteBufferSize);
+}
+
+void TByteWriter::U8(std::uint8_t Value)
+{
+    Bytes(&Value, 1);
+}
+
+void TByteWriter::U16(std::uint16_t Value)
+{
+    const std::uint8_t bytes[2] = { std::uint8_t(Value), std::uint8_t(Value >> 8) };
+    Bytes(bytes, 2);
+}
+
+void TByteWriter::U32(std::uint32_t Value)
+{
+    const std::uint8_t bytes[4] = { std::uint8_t(Value), std::uint8_t(Value >> 8),
+        std::uint8_t(Value >> 16), std::uint8_t(Value >> 24) };
+    Bytes(bytes, 4);
+}
+
+void TByteWriter::F32(float Value)
+{
+    std::uint32_t bits;
+    std::memcpy(&bits, &Value, sizeof bits);
+    U32(bits);
+}
+
+void TByteWriter::Vec(const TVec3& Value)
+{
+    F32(Value.X);
+    F32(Value.Y);
+    F32(Value.Z);
+}
+
+void TByteWriter::Bytes(const void* Data, std::size_t Size)
+{
+    const auto* bytes = static_cast<const std::uint8_t*>(Data);
+    if (FSink && FBuffer.size() + Size > WriteBufferSize) {
+        Flush();
+        if (Size >= WriteBufferSize) {
+            FSink(FContext, bytes, Size);
+            return;
+        }
+    }
+    FBuffer.insert(FBuffer.end(), bytes, bytes + Size);
+}
+
+void TByteWriter::Flush()
+{
+    if (FSink && !FBuffer.empty()) {
+        FSink(FContext, FBuffer.data(), FBuffer.size());
+        FBuffer.clear();
+    }
+}
+
+// --- Skins ---
+
+std::int32_t TMDLSkin5::BytesPerPixel(std::int32_t SkinType)
+{
+    return SkinType == SkinType8888 ? 4 : 3;
+}
+
+void TMDLSkin5::LoadFromBMP(const std::string& FileName, int FormatCode)
+{
+    TBitmap bitmap;
+    bitmap.SetBitsPerPixel(24);
+    bitmap.LoadBmpFile(FileName);
+    // Loading keeps the file's own depth; the rows are read as 24 bits.
+    if (bitmap.BitsPerPixel() != 24)
+        bitmap.SetBitsPerPixel(24);
+    if (FormatCode == SkinFormat888)
+        FromBitmap888(bitmap);
+    else if (FormatCode == SkinFormat8888)
+        FromBitmap8888(bitmap);
+    else
+        throw ERangeError(SIncorrectSkinFormat);
+}
+
+void TMDLSkin5::FromBitmap888(const TBitmap& Bitmap)
+{
+    FromBitmap(Bitmap, SkinType888);
+}
+
+void TMDLSkin5::FromBitmap8888(const TBitmap& Bitmap)
+{
+    FromBitmap(Bitmap, SkinType8888);
+}
+
+void TMDLSkin5::FromBitmap(const TBitmap& Bitmap, std::int32_t Type)
+{
+    const std::int32_t width = Bitmap.HasPixels() ? Bitmap.Width() : 0;
+    const std::int32_t height = Bitmap.HasPixels() ? Bitmap.Height() : 0;
+    const std::size_t pixelBytes = static_cast<std::size_t>(BytesPerPixel(Type));
+    std::vector<std::uint8_t> data;
+    data.reserve(std::size_t(width) * std::size_t(height) * pixelBytes);
+    for (std::int32_t row = 0; row < height; ++row) {
+        const std::uint8_t* bytes = Bitmap.BitsPerPixel() == 24 ? Bitmap.RowData(row) : nullptr;
+        for (std::int32_t x = 0; x < width; ++x) {
+            std::uint8_t blue, green, red;
+            if (bytes) {
+                blue = bytes[3 * x];
+                green = bytes[3 * x + 1];
+                red = bytes[3 * x + 2];
+            } else {
+                // Any other depth goes through the colour of each pixel.
+                const TColor colour = Bitmap.PixelColor(x, row);
+                red = std::uint8_t(colour);
+                green = std::uint8_t(colour >> 8);
+                blue = std::uint8_t(colour >> 16);
+            }
+            data.push_back(blue);
+            data.push_back(green);
+            data.push_back(red);
+            if (Type == SkinType8888) {
+                const bool white = blue == WhiteLevel && green == WhiteLevel && red == WhiteLevel;
+                data.push_back(white ? 255 : 0);
+            }
+        }
+    }
+    SkinType = Type;
+    Width = width;
+    Height = height;
+    Data = std::move(data);
+}
+
+void TMDLSkin5::WriteTo(TByteWriter& Out) const
+{
+    Out.I32(SkinType);
+    Out.I32(Width);
+    Out.I32(Height);
+    Out.Bytes(Data.data(), Data.size());
+}
+
+// --- Skin vertices, triangles, frames ---
+
+void TMDLSkinVerts::WriteTo(TByteWriter& Out) const
+{
+    for (const TMDLSkinVert& vert : Items) {
+        Out.U16(vert.U);
+        Out.U16(vert.V);
+    }
+}
+
+void TMDLTriangles::Log(const std::string& Text)
+{
+    if (ActivityLog)
+        ActivityLog->AddLine(Text);
+}
+
+void TMDLTriangles::WriteTo(TByteWriter& Out)
+{
+    for (const TMDLTriangle& triangle : Items) {
+        for (std::int32_t index : triangle.VertexIndex)
+            Out.U16(static_cast<std::uint16_t>(index));
+        for (std::int32_t index : triangle.UVIndex)
+            Out.U16(static_cast<std::uint16_t>(index));
+        for (std::int32_t index : triangle.VertexIndex) {
+            if (static_cast<std::uint32_t>(index) > PackedMax)
+                Log(STooManyVerts);
+        }
+        for (std::int32_t index : triangle.UVIndex) {
+            if (static_cast<std::uint32_t>(index) > PackedMax)
+                Log(STooManyUVVerts);
+        }
+    }
+}
+
+std::string TMDLFrame::NameText() const
+{
+    const char* end = std::find(Name, Name + FrameNameSize, '\0');
+    return std::string(Name, end);
+}
+
+void TMDLFrame::SetName(const std::string& Text)
+{
+    std::fill(Name, Name + FrameNameSize, '\0');
+    std::memcpy(Name, Text.data(), std::min(Text.size(), FrameNameSize - 1));
+}
+
+void TMDLFrame::WriteTo(TByteWriter& Out) const
+{
+    Out.I32(FrameType);
+    for (const TMDLPackedVertex* box : { &BBoxMin, &BBoxMax }) {
+        Out.U16(box->Coord[0]);
+        Out.U16(box->Coord[1]);
+        Out.U16(box->Coord[2]);
+        Out.U8(box->NormalIndex);
+        Out.U8(box->Pad);
+    }
+    Out.Bytes(Name, FrameNameSize);
+    for (const TMDLPackedVertex& vertex : Vertices) {
+        Out.U16(vertex.Coord[0]);
+        Out.U16(vertex.Coord[1]);
+        Out.U16(vertex.Coord[2]);
+        Out.U8(vertex.NormalIndex);
+        Out.U8(vertex.Pad);
+    }
+}
+
+// --- The model ---
+
+TMDLModel::TMDLModel()
+{
+    std::memset(&Header, 0, sizeof Header);
+}
+
+TMDLModel::~TMDLModel() = default;
+
+void TMDLModel::Log(const std::string& Text)
+{
+    if (ActivityLog)
+        ActivityLog->AddLine(Text);
+}
+
+void TMDLModel::Clear()
+{
+    FrameNames.clear();
+    std::memset(&Header, 0, sizeof Header);
+    TextureSkin.reset();
+    ColourSkin.reset();
+    SkinVerts.reset();
+    Triangles.reset();
+    Frames.clear();
+}
+
+std::uint16_t TMDLModel::PackCoord(float Coord)
+{
+    // Sum and product in extended precision: for tiny negative coordinates
+    // double precision would round 1 + Coord up to 1 and pack one step higher.
+    return Low16(std::trunc((static_cast<Extended>(Coord) + 1.0L) * PackSteps));
+}
+
+void TMDLModel::EncodeVertex(const TVec3& Position, const TVec3& Normal, TMDLPackedVertex& Vertex)
+{
+    Vertex.Coord[0] = PackCoord(Position.Z);
+    Vertex.Coord[1] = PackCoord(Position.X);
+    Vertex.Coord[2] = PackCoord(Position.Y);
+    Vertex.NormalIndex = NearestNormal(Normal);
+}
+
+void TMDLModel::AddFrame(const TOBJModel& OBJModel)
+{
+    const std::size_t number = Frames.size();
+    TMDLFrame frame;
+    for (int axis = 0; axis < 3; ++axis) {
+        frame.BBoxMin.Coord[axis] = PackedMax;
+        frame.BBoxMax.Coord[axis] = 0;
+    }
+    const std::size_t count = OBJModel.Vertices.size();
+    frame.Vertices.resize(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        TMDLPackedVertex& vertex = frame.Vertices[i];
+        // A vertex without a normal at its own position counts as having a
+        // zero normal.
+        const TVec3 normal = i < OBJModel.Normals.size() ? OBJModel.Normals[i] : Vec3Zero();
+        EncodeVertex(OBJModel.Vertices[i], normal, vertex);
+        vertex.Pad = 0;
+        for (int axis = 0; axis < 3; ++axis) {
+            if (vertex.Coord[axis] > frame.BBoxMax.Coord[axis])
+                frame.BBoxMax.Coord[axis] = vertex.Coord[axis];
+        }
+        for (int axis = 0; axis < 3; ++axis) {
+            if (vertex.Coord[axis] < frame.BBoxMin.Coord[axis])
+                frame.BBoxMin.Coord[axis] = vertex.Coord[axis];
+        }
+    }
+    // One unit of margin on each side, held at the ends of the range: a
+    // wrapped bound would turn the box inside out.
+    for (int axis = 0; axis < 3; ++axis) {
+        if (frame.BBoxMin.Coord[axis] > 0)
+            --frame.BBoxMin.Coord[axis];
+        if (frame.BBoxMax.Coord[axis] < PackedMax)
+            ++frame.BBoxMax.Coord[axis];
+    }
+    frame.FrameType = FrameTypePacked16;
+    if (FrameNames.size() > number)
+        frame.SetName(FrameNames[number]);
+    else
+        frame.SetName("frame" + std::to_string(number));
+    Frames.push_back(std::move(frame));
+    Header.NumFrames = static_cast<std::int32_t>(Frames.size());
+}
+
+void TMDLModel::MakeFromOBJ(
+    const TOBJModel& OBJModel, const std::string& AtlasFileName, const std::string& FrameNamesFileName)
+{
+    Clear();
+    const bool atlasPresent = FileExists(AtlasFileName);
+    const bool materialsPresent = OBJModel.MaterialCount() > 0;
+
+    Triangles.reset(new TMDLTriangles);
+    Triangles->ActivityLog = ActivityLog;
+    Triangulate(OBJModel);
+
+    if (atlasPresent) {
+        TextureSkin.reset(new TMDLSkin5);
+        TextureSkin->LoadFromBMP(AtlasFileName, SkinFormat8888);
+    }
+    std::int32_t skinWidth = 0;
+    std::int32_t skinHeight = 0;
+    if (materialsPresent || atlasPresent) {
+        skinWidth = atlasPresent ? TextureSkin->Width : DefaultSkinWidth;
+        skinHeight = atlasPresent ? TextureSkin->Height : DefaultSkinHeight;
+        MakeSkinVerts(OBJModel);
+    }
+    if (materialsPresent)
+        PaintColourSkin(OBJModel, skinWidth, skinHeight);
+
+    LoadFrameNames(FrameNamesFileName);
+    AddFrame(OBJModel);
+    FillHeader(OBJModel);
+    Log("MDL status:" + std::to_string(OBJModel.VertexCount()) + "Verts,"
+        + std::to_string(OBJModel.TriangleCount) + "Faces," + std::to_string(OBJModel.UVCount())
+        + "UV Verts");
+}
+
+void TMDLModel::Triangulate(const TOBJModel& OBJModel)
+{
+    auto add = [this](const TOBJFace& face, int a, int b, int c) {
+        const TOBJCorner* corners[3] = { &face.Corners[a], &face.Corners[b], &face.Corners[c] };
+        TMDLTriangle triangle;
+        for (int k = 0; k < 3; ++k) {
+            triangle.VertexIndex[k] = ToZeroBased(corners[k]->Vertex);
+            triangle.UVIndex[k] = ToZeroBased(corners[k]->UV);
+        }
+        Triangles->Items.push_back(triangle);
+        Triangles->MaterialNames.push_back(face.MaterialName);
+    };
+    Triangles->Items.reserve(static_cast<std::size_t>(std::max(OBJModel.TriangleCount, 0)));
+    for (const TOBJFace& face : OBJModel.Faces) {
+        // The corners in reverse order turn the OBJ winding into the engine's.
+        if (face.CornerCount == 3) {
+            add(face, 2, 1, 0);
+        } else if (face.CornerCount == 4) {
+            add(face, 2, 1, 0);
+            add(face, 3, 2, 0);
+        }
+    }
+}
+
+void TMDLModel::MakeSkinVerts(const TOBJModel& OBJModel)
+{
+    SkinVerts.reset(new TMDLSkinVerts);
+    SkinVerts->Items.reserve(OBJModel.UVs.size());
+    for (const TOBJUV& uv : OBJModel.UVs) {
+        // A 16-bit integer times a single is exact in extended precision.
+        const std::uint16_t across = Low16(std::trunc(uv.RectW * static_cast<Extended>(uv.U)));
+        const std::uint16_t down = Low16(std::trunc(uv.RectH * static_cast<Extended>(uv.V)));
+        TMDLSkinVert vert;
+        vert.U = static_cast<std::uint16_t>(uv.RectX + across);
+        // v = 1 is the top row of the texture, v = 0 its bottom edge.
+        vert.V = static_cast<std::uint16_t>(uv.RectH - down - uv.RectY);
+        SkinVerts->Items.push_back(vert);
+    }
+}
+
+void TMDLModel::PaintColourSkin(const TOBJModel& OBJModel, std::int32_t Width, std::int32_t Height)
+{
+    TBitmap bitmap;
+    bitmap.SetBitsPerPixel(24);
+    bitmap.SetWidth(Width);
+    bitmap.SetHeight(Height);
+    TCanvas& canvas = bitmap.Canvas();
+    canvas.Brush.Color = clWhite;
+    canvas.Brush.Style = bsSolid;
+    canvas.Pen.Style = psSolid;
+    canvas.Pen.SetWidth(OutlineWidth);
+    canvas.FillRect(TRect { 0, 0, Width, Height });
+
+    // The first material of each name is the one that counts.
+    std::unordered_map<std::string, TColor> colours;
+    for (const TOBJMaterial& material : OBJModel.Materials)
+        colours.emplace(material.Name, VecToColor(material.Kd));
+
+    const std::vector<TMDLSkinVert>& verts = SkinVerts->Items;
+    for (std::size_t i = 0; i < Triangles->Items.size(); ++i) {
+        const TMDLTriangle& triangle = Triangles->Items[i];
+        // A material that is not found leaves the colours of the last one
+        // that was.
+        const auto found = colours.find(Triangles->MaterialNames[i]);
+        if (found != colours.end()) {
+            canvas.Pen.Color = found->second;
+            canvas.Brush.Color = found->second;
+        }
+        TPoint points[3];
+        bool onSkin = true;
+        for (int k = 0; k < 3; ++k) {
+            const std::uint32_t index = static_cast<std::uint32_t>(triangle.UVIndex[k]);
+            if (index >= verts.size()) {
+                onSkin = false;
+                break;
+            }
+            points[k] = TPoint { verts[index].U, verts[index].V };
+        }
+        // A corner without a skin vertex has no place on the skin.
+        if (onSkin)
+            canvas.Polygon(points, 3);
+    }
+    ColourSkin.reset(new TMDLSkin5);
+    ColourSkin->FromBitmap888(bitmap);
+}
+
+void TMDLModel::LoadFrameNames(const std::string& FileName)
+{
+    FrameNames.clear();
+    if (!FileExists(FileName)) {
+        Log(SDefaultFrameNames);
+        return;
+    }
+    // Every line is a name as it stands, blanks and empty lines included.
+    TTextReader reader(FileName, '\0');
+    std::string_view line;
+    while (reader.ReadLine(line))
+        FrameNames.emplace_back(line);
+    Log(SFrameNamesLoaded);
+}
+
+void TMDLModel::FillHeader(const TOBJModel& OBJModel)
+{
+    std::memset(&Header, 0, sizeof Header);
+    std::memcpy(Header.Ident, MDLIdent, sizeof MDLIdent);
+    Header.Scale = Vec3(ModelScale, ModelScale, ModelScale);
+
+    // Minus the centre of frame 0's box, so the model sits around the origin.
+    const TMDLFrame& first = Frames.front();
+    float centre[3];
+    for (int axis = 0; axis < 3; ++axis) {
+        const std::int32_t max = first.BBoxMax.Coord[axis];
+        const std::int32_t min = first.BBoxMin.Coord[axis];
+        const std::int32_t extent = max - min;
+        centre[axis] = static_cast<float>(-(max - extent / 2.0));
+    }
+    Header.Offset = VecScale(Vec3(centre[0], centre[1], centre[2]), static_cast<double>(ModelScale));
+    Header.Reserved3 = Vec3Zero();
+
+    // The counts describe what the file will hold: the skins that exist, in
+    // writing order, and the skin vertices that are written.
+    Header.NumSkins = (TextureSkin ? 1 : 0) + (ColourSkin ? 1 : 0);
+    Header.NumVerts = OBJModel.VertexCount();
+    Header.NumTris = Triangles->Count();
+    Header.NumFrames = static_cast<std::int32_t>(Frames.size());
+    Header.NumSkinVerts = SkinVerts ? SkinVerts->Count() : 0;
+}
+
+// --- Writing ---
+
+void TMDLModel::WriteTo(TByteWriter& Out)
+{
+    // Header fields in file order.
+    Out.Bytes(Header.Ident, sizeof Header.Ident);
+    Out.I32(Header.Reserved1);
+    Out.Vec(Header.Scale);
+    Out.Vec(Header.Offset);
+    Out.U32(Header.Reserved2);
+    Out.Vec(Header.Reserved3);
+    Out.I32(Header.NumSkins);
+    Out.I32(Header.SkinWidth);
+    Out.I32(Header.SkinHeight);
+    Out.I32(Header.NumVerts);
+    Out.I32(Header.NumTris);
+    Out.I32(Header.NumFrames);
+    Out.I32(Header.NumSkinVerts);
+    Out.I32(Header.Flags);
+    Out.I32(Header.Reserved4);
+
+    // As many of the existing skins as the header counts, texture skin first.
+    std::int32_t skinsLeft = Header.NumSkins;
+    for (const TMDLSkin5* skin : { TextureSkin.get(), ColourSkin.get() }) {
+        if (skin && skinsLeft > 0) {
+            skin->WriteTo(Out);
+            --skinsLeft;
+        }
+    }
+    if (SkinVerts && SkinVerts->Count() > 0)
+        SkinVerts->WriteTo(Out);
+    if (Triangles)
+        Triangles->WriteTo(Out);
+    for (const TMDLFrame& frame : Frames)
+        frame.WriteTo(Out);
+}
+
+void TMDLModel::SaveToFile(const std::string& FileName)
+{
+    TAtomicFile file(FileName);
+    TByteWriter out(WriteSink, &file);
+    WriteTo(out);
+    out.Flush();
+    file.Commit();
+}
+
+std::vector<std::uint8_t> TMDLModel::SaveToBytes()
+{
+    TByteWriter out;
+    WriteTo(out);
+    return out.Buffer();
+}

@@ -1,0 +1,245 @@
+// The MDL5 model in memory: its sections, the encoding of frames, the
+// assembly from an OBJ model, and the MDL5 file writer and reader.
+//
+// An MDL5 file is the following blocks back to back, little-endian, with no
+// gaps: the 84-byte header; 0 to 2 skins (type, width, height, pixels); the
+// skin vertices (U, V as 16 bits each); the triangles (three vertex and three
+// skin-vertex indices, 16 bits each); the frames (type 2, packed box, 16-byte
+// name, 8 bytes per vertex).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "util/Activity.h"
+#include "util/Errors.h"
+#include "util/Vector.h"
+
+class TBitmap;
+class TOBJModel;
+
+// Raised by LoadFromBMP for a format code other than 888 or 8888.
+extern const char* const SIncorrectSkinFormat; // "Incorrect Skin format."
+extern const char* const STooManyVerts; // "WARN: Too many verts."
+extern const char* const STooManyUVVerts; // "WARN: Too many UV verts."
+extern const char* const SFrameNamesLoaded; // "Frame name list loaded."
+extern const char* const SDefaultFrameNames; // "Using default frame name."
+
+// A file the MDL5 reader refuses; the message says what is wrong in English.
+class EMDLFormatError : public Exception
+{
+public:
+    using Exception::Exception;
+};
+
+constexpr int MDLNormalCount = 162;
+// The unit directions a packed vertex's NormalIndex refers to.
+extern const TVec3 MDLNormals[MDLNormalCount];
+
+// Skin pixel formats.
+constexpr std::int32_t SkinType888 = 4; // blue, green, red
+constexpr std::int32_t SkinType8888 = 5; // blue, green, red, alpha
+// Format codes of LoadFromBMP.
+constexpr int SkinFormat888 = 888;
+constexpr int SkinFormat8888 = 8888;
+
+constexpr std::int32_t FrameTypePacked16 = 2;
+constexpr std::size_t MDLHeaderSize = 84;
+constexpr std::size_t FrameNameSize = 16;
+
+struct TMDLHeader
+{
+    char Ident[4];
+    std::int32_t Reserved1;
+    TVec3 Scale;
+    TVec3 Offset;
+    std::uint32_t Reserved2;
+    TVec3 Reserved3;
+    std::int32_t NumSkins;
+    std::int32_t SkinWidth;
+    std::int32_t SkinHeight;
+    std::int32_t NumVerts;
+    std::int32_t NumTris;
+    std::int32_t NumFrames;
+    std::int32_t NumSkinVerts;
+    std::int32_t Flags;
+    std::int32_t Reserved4;
+};
+
+struct TMDLPackedVertex
+{
+    // File axes X, Y, Z: the OBJ z, x and y coordinates.
+    std::uint16_t Coord[3];
+    std::uint8_t NormalIndex;
+    std::uint8_t Pad;
+};
+
+struct TMDLSkinVert
+{
+    std::uint16_t U;
+    std::uint16_t V;
+};
+
+struct TMDLTriangle
+{
+    // 0-based; only the low 16 bits reach the file.
+    std::int32_t VertexIndex[3];
+    std::int32_t UVIndex[3];
+};
+
+// Little-endian output into a byte buffer. With a sink, the buffer is handed
+// on whenever it fills and on Flush; without one, it keeps every byte.
+class TByteWriter
+{
+public:
+    using TSink = void (*)(void* Context, const std::uint8_t* Data, std::size_t Size);
+
+    TByteWriter() = default;
+    TByteWriter(TSink Sink, void* Context);
+
+    void U8(std::uint8_t Value);
+    void U16(std::uint16_t Value);
+    void U32(std::uint32_t Value);
+    void I32(std::int32_t Value) { U32(static_cast<std::uint32_t>(Value)); }
+    void F32(float Value);
+    void Vec(const TVec3& Value);
+    void Bytes(const void* Data, std::size_t Size);
+    void Flush();
+
+    // The bytes not yet handed to a sink.
+    const std::vector<std::uint8_t>& Buffer() const { return FBuffer; }
+
+private:
+    TSink FSink = nullptr;
+    void* FContext = nullptr;
+    std::vector<std::uint8_t> FBuffer;
+};
+
+class TMDLSkin5
+{
+public:
+    std::int32_t SkinType = 0;
+    std::int32_t Width = 0;
+    std::int32_t Height = 0;
+    // Rows from the top, Width pixels each, no padding.
+    std::vector<std::uint8_t> Data;
+
+    std::int32_t Size() const { return static_cast<std::int32_t>(Data.size()); }
+    static std::int32_t BytesPerPixel(std::int32_t SkinType);
+
+    // Loads a BMP file (any depth, read as 24 bits) and converts it: code 888
+    // gives a type 4 skin, 8888 a type 5 one. On any failure the skin keeps
+    // what it held.
+    void LoadFromBMP(const std::string& FileName, int FormatCode);
+    // Type 4, three bytes per pixel.
+    void FromBitmap888(const TBitmap& Bitmap);
+    // Type 5: alpha 255 for pure white, 0 for every other colour.
+    void FromBitmap8888(const TBitmap& Bitmap);
+    void WriteTo(TByteWriter& Out) const;
+
+private:
+    void FromBitmap(const TBitmap& Bitmap, std::int32_t Type);
+};
+
+class TMDLSkinVerts
+{
+public:
+    std::vector<TMDLSkinVert> Items;
+
+    std::int32_t Count() const { return static_cast<std::int32_t>(Items.size()); }
+    void WriteTo(TByteWriter& Out) const;
+};
+
+class TMDLTriangles
+{
+public:
+    std::vector<TMDLTriangle> Items;
+    TActivityLog* ActivityLog = nullptr;
+    // One per triangle: the material whose colour paints it on the colour skin.
+    std::vector<std::string> MaterialNames;
+
+    std::int32_t Count() const { return static_cast<std::int32_t>(Items.size()); }
+    void Log(const std::string& Text);
+    // Writes every index as its low 16 bits and logs one warning per index
+    // that does not fit (a negative one included).
+    void WriteTo(TByteWriter& Out);
+};
+
+class TMDLFrame
+{
+public:
+    std::int32_t FrameType = FrameTypePacked16;
+    TMDLPackedVertex BBoxMin {};
+    TMDLPackedVertex BBoxMax {};
+    // NUL-terminated, zero-filled.
+    char Name[FrameNameSize] {};
+    std::vector<TMDLPackedVertex> Vertices;
+
+    std::int32_t Count() const { return static_cast<std::int32_t>(Vertices.size()); }
+    // The name up to its terminator (all 16 bytes when there is none).
+    std::string NameText() const;
+    // Keeps the first 15 bytes of a longer name.
+    void SetName(const std::string& Text);
+    void WriteTo(TByteWriter& Out) const;
+};
+
+class TMDLModel
+{
+public:
+    TMDLModel();
+    virtual ~TMDLModel();
+    TMDLModel(const TMDLModel&) = delete;
+    TMDLModel& operator=(const TMDLModel&) = delete;
+
+    // Borrowed, never released; unset means "do nothing".
+    TActivityLog* ActivityLog = nullptr;
+    // One name per line of the frame-name list; empty before the first build.
+    std::vector<std::string> FrameNames;
+    TMDLHeader Header;
+    std::unique_ptr<TMDLSkin5> TextureSkin;
+    std::unique_ptr<TMDLSkin5> ColourSkin;
+    std::unique_ptr<TMDLSkinVerts> SkinVerts;
+    std::unique_ptr<TMDLTriangles> Triangles;
+    std::vector<TMDLFrame> Frames;
+
+    void Log(const std::string& Text);
+
+    // Replaces the whole model with one built from the OBJ model: triangles,
+    // the atlas as texture skin, skin vertices, the colour skin, the
+    // frame-name list, frame 0 and the header.
+    void MakeFromOBJ(
+        const TOBJModel& OBJModel, const std::string& AtlasFileName, const std::string& FrameNamesFileName);
+
+    // The low 16 bits of trunc((Coord + 1) * 32767), so -1..1 maps to 0..65534.
+    static std::uint16_t PackCoord(float Coord);
+    // Packs Position (axes z, x, y) and picks the table direction nearest to
+    // Normal; leaves Pad alone.
+    static void EncodeVertex(const TVec3& Position, const TVec3& Normal, TMDLPackedVertex& Vertex);
+    // Appends a frame made of the OBJ model's current vertices and normals.
+    void AddFrame(const TOBJModel& OBJModel);
+
+    // Writes the model into a new file beside FileName and renames it over
+    // FileName once complete: a failed save leaves an existing file as it was.
+    void SaveToFile(const std::string& FileName);
+    // The bytes SaveToFile writes.
+    std::vector<std::uint8_t> SaveToBytes();
+    void WriteTo(TByteWriter& Out);
+
+    // Replaces the model with the contents of an MDL5 file; EMDLFormatError
+    // when the file does not follow the layout (the model is then unchanged).
+    void LoadFromFile(const std::string& FileName);
+    void LoadFromBytes(const std::uint8_t* Data, std::size_t Size);
+
+    // Releases every section and frame and zeroes the header.
+    void Clear();
+
+private:
+    void Triangulate(const TOBJModel& OBJModel);
+    void MakeSkinVerts(const TOBJModel& OBJModel);
+    void PaintColourSkin(const TOBJModel& OBJModel, std::int32_t Width, std::int32_t Height);
+    void LoadFrameNames(const std::string& FileName);
+    void FillHeader(const TOBJModel& OBJModel);
+};

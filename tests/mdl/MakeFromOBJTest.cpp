@@ -1,0 +1,1 @@
+#include "mdl/MDLClass.h"

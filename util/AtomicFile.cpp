@@ -1,0 +1,134 @@
+#include "util/AtomicFile.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "util/Errors.h"
+
+namespace {
+
+// Room left in a file name for the temporary file's prefix and suffix.
+constexpr std::size_t MaxBaseNameForTemp = 200;
+
+std::string DirectoryOf(const std::string& path)
+{
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+std::string BaseNameOf(const std::string& path)
+{
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The permissions open() would give a new file under the current umask.
+mode_t NewFileMode()
+{
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+} // namespace
+
+TAtomicFile::TAtomicFile(const std::string& Path)
+    : FPath(Path)
+    , FTarget(Path)
+{
+    if (Path.empty())
+        RaiseInOutError(ENOENT, Path);
+    struct stat info;
+    if (::lstat(Path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+        // Replacing the link itself would cut it from the file it names.
+        if (char* resolved = ::realpath(Path.c_str(), nullptr)) {
+            FTarget = resolved;
+            std::free(resolved);
+        }
+    }
+    const std::string base = BaseNameOf(FTarget);
+    const std::string dir = DirectoryOf(FTarget);
+    // A hidden name beside the target, so the rename never crosses file
+    // systems; a very long name falls back to a short prefix.
+    std::string pattern = dir + "/." + (base.size() <= MaxBaseNameForTemp ? base : "tarvex")
+        + ".XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    FFd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (FFd < 0)
+        RaiseInOutError(errno, Path);
+    FTempPath = name.data();
+
+    mode_t mode = NewFileMode();
+    if (::stat(FTarget.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+        mode = info.st_mode & 07777;
+    if (::fchmod(FFd, mode) != 0)
+        Fail(errno);
+}
+
+TAtomicFile::~TAtomicFile()
+{
+    Discard();
+}
+
+void TAtomicFile::Discard()
+{
+    if (FFd >= 0) {
+        ::close(FFd);
+        FFd = -1;
+    }
+    if (!FTempPath.empty()) {
+        ::unlink(FTempPath.c_str());
+        FTempPath.clear();
+    }
+}
+
+void TAtomicFile::Fail(int errnoValue)
+{
+    Discard();
+    RaiseInOutError(errnoValue, FPath);
+}
+
+void TAtomicFile::Write(const void* Data, std::size_t Size)
+{
+    if (FFd < 0)
+        RaiseInOutError(EBADF, FPath);
+    const char* at = static_cast<const char*>(Data);
+    while (Size > 0) {
+        const ssize_t done = ::write(FFd, at, Size);
+        if (done < 0) {
+            if (errno == EINTR)
+                continue;
+            Fail(errno);
+        }
+        if (done == 0)
+            Fail(ENOSPC);
+        at += done;
+        Size -= static_cast<std::size_t>(done);
+    }
+}
+
+void TAtomicFile::Commit()
+{
+    if (FFd < 0)
+        RaiseInOutError(EBADF, FPath);
+    // The data must be on the disk before the name points at it, or a crash
+    // right after the rename could leave an empty model behind.
+    if (::fsync(FFd) != 0)
+        Fail(errno);
+    const int fd = FFd;
+    FFd = -1;
+    if (::close(fd) != 0)
+        Fail(errno);
+    if (::rename(FTempPath.c_str(), FTarget.c_str()) != 0)
+        Fail(errno);
+    FTempPath.clear();
+}
