@@ -115,20 +115,31 @@ std::uint8_t NearestNormal(const TVec3& normal)
     const double x = normal.X / length;
     const double y = normal.Y / length;
     const double z = normal.Z / length;
+    // Kept free of dependencies between entries so the compiler can run
+    // them side by side.
     double quick[MDLNormalCount];
-    double best = -2.0;
-    for (int i = 0; i < MDLNormalCount; ++i) {
+    for (int i = 0; i < MDLNormalCount; ++i)
         quick[i] = x * units.X[i] + y * units.Y[i] + z * units.Z[i];
-        best = std::max(best, quick[i]);
+    constexpr int Lanes = 6; // 162 = 6 x 27
+    double lanes[Lanes] = { -2.0, -2.0, -2.0, -2.0, -2.0, -2.0 };
+    for (int i = 0; i < MDLNormalCount; i += Lanes) {
+        for (int k = 0; k < Lanes; ++k)
+            lanes[k] = std::max(lanes[k], quick[i + k]);
     }
+    const double best = *std::max_element(lanes, lanes + Lanes);
     if (best <= -Margin)
         return 0; // no entry can have a positive cosine
     int candidates[MDLNormalCount];
     int count = 0;
+    const double threshold = best - Margin;
     for (int i = 0; i < MDLNormalCount; ++i) {
-        if (quick[i] >= best - Margin)
+        if (quick[i] >= threshold) // rarely more than one entry
             candidates[count++] = i;
     }
+    // A lone candidate is the one entry with the greatest cosine, and that
+    // cosine is clearly positive: nothing is left to compare.
+    if (count == 1 && best > Margin)
+        return static_cast<std::uint8_t>(candidates[0]);
     return ExactNearestNormal(normal, candidates, count);
 }
 
@@ -375,7 +386,13 @@ std::uint16_t TMDLModel::PackCoord(float Coord)
 {
     // Sum and product in extended precision: for tiny negative coordinates
     // double precision would round 1 + Coord up to 1 and pack one step higher.
-    return Low16(std::trunc((static_cast<Extended>(Coord) + 1.0L) * PackSteps));
+    const Extended product = (static_cast<Extended>(Coord) + 1.0L) * PackSteps;
+    // Converting to an integer truncates toward zero; only products that fit
+    // take that short way.
+    constexpr Extended Limit = 9.0e18L;
+    if (product > -Limit && product < Limit)
+        return static_cast<std::uint16_t>(static_cast<std::int64_t>(product));
+    return Low16(std::trunc(product));
 }
 
 void TMDLModel::EncodeVertex(const TVec3& Position, const TVec3& Normal, TMDLPackedVertex& Vertex)

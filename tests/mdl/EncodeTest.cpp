@@ -1,1 +1,262 @@
+// Frame encoding: packed coordinates, the normal index, boxes and names.
 #include "mdl/MDLClass.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "obj/OBJClass.h"
+
+namespace {
+
+// The normal index by its definition: every entry in order, strictly greater
+// cosine wins, nothing at or below 0 is chosen.
+int ReferenceNormalIndex(const TVec3& normal)
+{
+    if (VecLength(normal) == 0.0)
+        return 0;
+    double best = 0.0;
+    int index = 0;
+    for (int i = 0; i < MDLNormalCount; ++i) {
+        const double cosine = VecCos(normal, MDLNormals[i]);
+        if (cosine > best) {
+            best = cosine;
+            index = i;
+        }
+    }
+    return index;
+}
+
+int NormalIndexOf(const TVec3& normal)
+{
+    TMDLPackedVertex vertex {};
+    TMDLModel::EncodeVertex(Vec3Zero(), normal, vertex);
+    return vertex.NormalIndex;
+}
+
+} // namespace
+
+TEST(PackCoord, MapsMinusOneToOneOntoTheSixteenBitRange)
+{
+    const struct {
+        float Coord;
+        std::uint16_t Packed;
+    } cases[] = {
+        { -1.0f, 0 },
+        { -0.5f, 16383 }, // 16383.5 is truncated, not rounded
+        { 0.0f, 32767 },
+        { 0.5f, 49150 },
+        { 1.0f, 65534 },
+        { 1.0001f, 1 }, // 65537
+        { -1.0001f, 65533 }, // -3
+        { -1.00001f, 0 }, // -0.33 truncates to 0
+        // 1 + c is formed in extended precision: a tiny negative c stays below 1.
+        { -1e-18f, 32766 },
+        { -1e-21f, 32767 },
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TMDLModel::PackCoord(c.Coord), c.Packed) << c.Coord;
+}
+
+TEST(PackCoord, KeepsTheLowBitsOfValuesFarOutOfRange)
+{
+    // Integral coordinates make (c + 1) * 32767 an exact integer, so 64-bit
+    // arithmetic gives the expected low bits.
+    for (float coord : { 1e6f, -1e6f, 3.0e9f, -7.5e8f, 65536.0f }) {
+        const std::int64_t product = (static_cast<std::int64_t>(coord) + 1) * 32767;
+        EXPECT_EQ(TMDLModel::PackCoord(coord), static_cast<std::uint16_t>(product)) << coord;
+    }
+    // Beyond 2^80 every product is a multiple of 65536.
+    EXPECT_EQ(TMDLModel::PackCoord(1e30f), 0);
+    EXPECT_EQ(TMDLModel::PackCoord(-std::numeric_limits<float>::max()), 0);
+    EXPECT_EQ(TMDLModel::PackCoord(std::numeric_limits<float>::infinity()), 0);
+    EXPECT_EQ(TMDLModel::PackCoord(std::numeric_limits<float>::quiet_NaN()), 0);
+}
+
+TEST(EncodeVertex, PacksThePositionInTheOrderZXY)
+{
+    TMDLPackedVertex vertex {};
+    vertex.Pad = 0xAB;
+    TMDLModel::EncodeVertex(Vec3(0.5f, -0.5f, 0.0f), Vec3(0, 0, 1), vertex);
+    EXPECT_EQ(vertex.Coord[0], 32767);
+    EXPECT_EQ(vertex.Coord[1], 49150);
+    EXPECT_EQ(vertex.Coord[2], 16383);
+    EXPECT_EQ(vertex.Pad, 0xAB) << "encoding leaves Pad alone";
+}
+
+TEST(EncodeVertex, PicksTheTableDirectionOfTheNormal)
+{
+    const struct {
+        TVec3 Normal;
+        int Index;
+    } cases[] = {
+        { { 0, 0, 1 }, 5 },
+        { { 1, 0, 0 }, 52 },
+        { { 0, 1, 0 }, 32 },
+        { { 0, 0, -1 }, 84 },
+        { { -1, 0, 0 }, 143 },
+        { { 0, -1, 0 }, 104 },
+        { { 0, 0, 2 }, 5 }, // the length does not matter
+        { { 0, 0, 0 }, 0 },
+        { { -0.0f, 0, 0 }, 0 },
+        // Ties between entries 45, 47 and 50: the lowest index wins.
+        { { 1, 1, 1 }, 45 },
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(NormalIndexOf(c.Normal), c.Index)
+            << c.Normal.X << " " << c.Normal.Y << " " << c.Normal.Z;
+    }
+}
+
+TEST(EncodeVertex, KeepsTheTableEntriesThatAreOffTheirMirrorImages)
+{
+    EXPECT_EQ(MDLNormals[0].X, -0.525725f);
+    EXPECT_EQ(MDLNormals[0].Z, 0.850650f);
+    EXPECT_EQ(MDLNormals[11].X, 0.525731f);
+    EXPECT_EQ(MDLNormals[76].X, 0.688197f);
+    EXPECT_EQ(MDLNormals[161].Z, -0.425327f);
+    // Each of them is still the nearest entry to itself.
+    for (int i : { 0, 76, 161 })
+        EXPECT_EQ(NormalIndexOf(MDLNormals[i]), i);
+}
+
+// The search may take any route, but its answer must be the definition's for
+// every normal: random directions of every size, the table's own entries with
+// their permutations and sign changes (which produce exact ties), and the
+// midpoints between entries (near ties).
+TEST(EncodeVertex, AgreesWithTheFullCosineSearchEverywhere)
+{
+    std::vector<TVec3> normals;
+    std::mt19937 random(20261208);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    const float scales[] = { 1.0f, 1e-40f, 3e-20f, 1e20f, 1e38f };
+    for (int i = 0; i < 20000; ++i) {
+        const float scale = scales[i % 5];
+        normals.push_back(Vec3(unit(random) * scale, unit(random) * scale, unit(random) * scale));
+    }
+    for (int i = 0; i < MDLNormalCount; ++i) {
+        const TVec3 e = MDLNormals[i];
+        for (float sign : { 1.0f, -1.0f }) {
+            normals.push_back(Vec3(sign * e.X, e.Y, e.Z));
+            normals.push_back(Vec3(e.Y, sign * e.Z, e.X));
+            normals.push_back(Vec3(e.Z, e.X, sign * e.Y));
+            normals.push_back(Vec3(3 * e.X, 3 * sign * e.Y, 3 * e.Z));
+        }
+        for (int j = 0; j < MDLNormalCount; ++j) {
+            const TVec3 f = MDLNormals[j];
+            normals.push_back(Vec3(e.X + f.X, e.Y + f.Y, e.Z + f.Z));
+        }
+    }
+    for (float a : { 0.0f, 1.0f, -1.0f, 0.5f, 2.0f }) {
+        for (float b : { 0.0f, 1.0f, -1.0f, 0.5f }) {
+            for (float c : { 0.0f, 1.0f, -1.0f, -0.5f })
+                normals.push_back(Vec3(a, b, c));
+        }
+    }
+    const float inf = std::numeric_limits<float>::infinity();
+    normals.push_back(Vec3(inf, 0, 0));
+    normals.push_back(Vec3(std::numeric_limits<float>::quiet_NaN(), 1, 0));
+    normals.push_back(Vec3(std::numeric_limits<float>::max(), std::numeric_limits<float>::max(), 0));
+
+    int mismatches = 0;
+    for (const TVec3& n : normals) {
+        const int expected = ReferenceNormalIndex(n);
+        const int actual = NormalIndexOf(n);
+        if (expected != actual && ++mismatches <= 5) {
+            ADD_FAILURE() << "normal (" << n.X << ", " << n.Y << ", " << n.Z << "): " << actual
+                          << " instead of " << expected;
+        }
+    }
+    EXPECT_EQ(mismatches, 0) << "of " << normals.size() << " normals";
+}
+
+class AddFrameTest : public ::testing::Test
+{
+protected:
+    void AddVertex(TVec3 position, TVec3 normal)
+    {
+        obj.Vertices.push_back(position);
+        obj.Normals.push_back(normal);
+    }
+    static std::vector<std::uint16_t> Box(const TMDLPackedVertex& v)
+    {
+        EXPECT_EQ(v.NormalIndex, 0);
+        EXPECT_EQ(v.Pad, 0);
+        return { v.Coord[0], v.Coord[1], v.Coord[2] };
+    }
+    using Coords = std::vector<std::uint16_t>;
+
+    TOBJModel obj;
+    TMDLModel mdl;
+};
+
+TEST_F(AddFrameTest, WidensTheBoxOfItsVerticesByOneUnit)
+{
+    AddVertex(Vec3Zero(), Vec3(0, 0, 1));
+    mdl.AddFrame(obj);
+    ASSERT_EQ(mdl.Frames.size(), 1u);
+    EXPECT_EQ(Box(mdl.Frames[0].BBoxMin), (Coords { 32766, 32766, 32766 }));
+    EXPECT_EQ(Box(mdl.Frames[0].BBoxMax), (Coords { 32768, 32768, 32768 }));
+
+    obj.Vertices.clear();
+    obj.Normals.clear();
+    mdl.AddFrame(obj);
+    EXPECT_EQ(mdl.Frames[1].Count(), 0);
+    EXPECT_EQ(Box(mdl.Frames[1].BBoxMin), (Coords { 65534, 65534, 65534 }));
+    EXPECT_EQ(Box(mdl.Frames[1].BBoxMax), (Coords { 1, 1, 1 }));
+}
+
+TEST_F(AddFrameTest, TakesEachAxisBoundFromAnyVertexAndHoldsTheEndsOfTheRange)
+{
+    AddVertex(Vec3(-1.0f, 0.5f, 1.00004f), Vec3(1, 0, 0)); // packs to (65535, 0, 49150)
+    AddVertex(Vec3(0.0f, -0.5f, 0.0f), Vec3(0, 1, 0)); // packs to (32767, 32767, 16383)
+    mdl.AddFrame(obj);
+    const TMDLFrame& frame = mdl.Frames[0];
+    EXPECT_EQ(Box(frame.BBoxMin), (Coords { 32766, 0, 16382 }));
+    EXPECT_EQ(Box(frame.BBoxMax), (Coords { 65535, 32768, 49151 }));
+    EXPECT_EQ(frame.FrameType, 2);
+    ASSERT_EQ(frame.Count(), 2);
+    EXPECT_EQ(frame.Vertices[0].NormalIndex, 52);
+    EXPECT_EQ(frame.Vertices[1].NormalIndex, 32);
+}
+
+TEST_F(AddFrameTest, TakesNormalsByListPositionAndGivesMissingOnesIndexZero)
+{
+    AddVertex(Vec3Zero(), Vec3(0, 0, -1));
+    obj.Vertices.push_back(Vec3(0.5f, 0, 0)); // no normal at position 1
+    mdl.AddFrame(obj);
+    const TMDLFrame& frame = mdl.Frames[0];
+    ASSERT_EQ(frame.Count(), 2);
+    EXPECT_EQ(frame.Vertices[0].NormalIndex, 84);
+    EXPECT_EQ(frame.Vertices[1].NormalIndex, 0);
+    EXPECT_EQ(frame.Vertices[1].Coord[1], 49150);
+    EXPECT_EQ(frame.Vertices[1].Pad, 0);
+}
+
+TEST_F(AddFrameTest, NamesFramesFromTheListThenByNumber)
+{
+    mdl.FrameNames = { "walk", "", "a name of twenty....", "jump" };
+    for (int i = 0; i < 5; ++i)
+        mdl.AddFrame(obj);
+    EXPECT_EQ(mdl.Header.NumFrames, 5);
+    EXPECT_EQ(mdl.Frames[0].NameText(), "walk");
+    EXPECT_EQ(mdl.Frames[3].NameText(), "jump");
+    EXPECT_EQ(mdl.Frames[4].NameText(), "frame4");
+
+    const char empty[FrameNameSize] = {};
+    EXPECT_EQ(std::memcmp(mdl.Frames[1].Name, empty, FrameNameSize), 0);
+    // A long name keeps its first 15 bytes and its terminator.
+    const char cut[FrameNameSize] = "a name of twent";
+    EXPECT_EQ(std::memcmp(mdl.Frames[2].Name, cut, FrameNameSize), 0);
+    // The bytes after a short name stay 0.
+    const char walk[FrameNameSize] = "walk";
+    EXPECT_EQ(std::memcmp(mdl.Frames[0].Name, walk, FrameNameSize), 0);
+
+    TMDLModel fresh;
+    fresh.AddFrame(obj);
+    const char frame0[FrameNameSize] = { 0x66, 0x72, 0x61, 0x6D, 0x65, 0x30 };
+    EXPECT_EQ(std::memcmp(fresh.Frames[0].Name, frame0, FrameNameSize), 0);
+}
