@@ -1,0 +1,244 @@
+// Frame encoding speed of TMDLModel::AddFrame on a mesh of the size a large
+// frame reaches: packs every position and picks every vertex's normal index,
+// on a fresh model each round, and prints the median and best times with the
+// vertices per second. The plain search over all 162 table cosines, the way
+// the normal index is defined, runs over the same normals for comparison and
+// also serves as the check: every index AddFrame gives must equal it, so an
+// encoder that cuts corners fails instead of looking fast.
+//
+// Usage: tarvex_bench_mdl [--rounds N]
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "mdl/MDLClass.h"
+#include "obj/OBJClass.h"
+#include "util/Vector.h"
+
+namespace {
+
+constexpr std::int32_t VertexTotal = 65000;
+constexpr int DefaultRounds = 7;
+// Fixed, so that every run encodes the same mesh.
+constexpr std::uint32_t Seed = 0x7A2BE5u;
+
+// std::mt19937 gives the same sequence everywhere, its distributions do not;
+// hence the mapping of a draw onto [0, 1) by hand, from its top 24 bits,
+// which a float holds exactly.
+class TRandom
+{
+public:
+    explicit TRandom(std::uint32_t seed)
+        : FEngine(seed)
+    {
+    }
+    float Unit() { return static_cast<float>(FEngine() >> 8) / 16777216.0f; }
+    // low <= result < high.
+    float Range(float low, float high) { return low + (high - low) * Unit(); }
+
+private:
+    std::mt19937 FEngine;
+};
+
+void MakeMesh(TOBJModel& model)
+{
+    TRandom random(Seed);
+    model.Vertices.reserve(VertexTotal);
+    model.Normals.reserve(VertexTotal);
+    for (std::int32_t i = 0; i < VertexTotal; ++i)
+        model.Vertices.push_back(
+            Vec3(random.Range(-1, 1), random.Range(-1, 1), random.Range(-1, 1)));
+    for (std::int32_t i = 0; i < VertexTotal; ++i) {
+        // Drawn inside the ball and away from its centre, so that every
+        // direction is equally likely and the division stays well away
+        // from zero.
+        float x, y, z, length;
+        do {
+            x = random.Range(-1, 1);
+            y = random.Range(-1, 1);
+            z = random.Range(-1, 1);
+            length = std::sqrt(x * x + y * y + z * z);
+        } while (length < 0.1f || length > 1.0f);
+        model.Normals.push_back(Vec3(x / length, y / length, z / length));
+    }
+}
+
+// The normal index exactly as defined: the first table entry, in index
+// order, whose cosine is strictly greater than every earlier one and than 0;
+// 0 for a normal without a length. No shortcut of any kind.
+std::uint8_t PlainNearestNormal(const TVec3& normal)
+{
+    if (VecLength(normal) == 0.0)
+        return 0;
+    double best = 0.0;
+    int index = 0;
+    for (int i = 0; i < MDLNormalCount; ++i) {
+        const double cosine = VecCos(normal, MDLNormals[i]);
+        if (cosine > best) {
+            best = cosine;
+            index = i;
+        }
+    }
+    return static_cast<std::uint8_t>(index);
+}
+
+void PlainSearch(const std::vector<TVec3>& normals, std::vector<std::uint8_t>& indices)
+{
+    indices.resize(normals.size());
+    for (std::size_t i = 0; i < normals.size(); ++i)
+        indices[i] = PlainNearestNormal(normals[i]);
+}
+
+// Empty when the frame holds what AddFrame must give for the mesh;
+// otherwise the first difference found.
+std::string CheckFrame(
+    const TMDLModel& mdl, const TOBJModel& mesh, const std::vector<std::uint8_t>& expected)
+{
+    if (mdl.Frames.size() != 1)
+        return "the model holds " + std::to_string(mdl.Frames.size()) + " frames, expected 1";
+    const TMDLFrame& frame = mdl.Frames.front();
+    if (frame.Count() != VertexTotal)
+        return "the frame holds " + std::to_string(frame.Count()) + " vertices, expected "
+            + std::to_string(VertexTotal);
+    for (std::int32_t i = 0; i < VertexTotal; ++i) {
+        const TMDLPackedVertex& vertex = frame.Vertices[i];
+        const TVec3& position = mesh.Vertices[i];
+        if (vertex.NormalIndex != expected[i]) {
+            const TVec3& normal = mesh.Normals[i];
+            char text[200];
+            std::snprintf(text, sizeof text,
+                "vertex %d: normal (%.9g, %.9g, %.9g) got index %d, the plain search gives %d", i,
+                normal.X, normal.Y, normal.Z, vertex.NormalIndex, expected[i]);
+            return text;
+        }
+        if (vertex.Coord[0] != TMDLModel::PackCoord(position.Z)
+            || vertex.Coord[1] != TMDLModel::PackCoord(position.X)
+            || vertex.Coord[2] != TMDLModel::PackCoord(position.Y))
+            return "vertex " + std::to_string(i) + ": position packed wrongly";
+    }
+    return std::string();
+}
+
+bool SameVertices(const TMDLFrame& a, const TMDLFrame& b)
+{
+    const std::size_t bytes = a.Vertices.size() * sizeof(TMDLPackedVertex);
+    return a.Vertices.size() == b.Vertices.size()
+        && std::memcmp(a.Vertices.data(), b.Vertices.data(), bytes) == 0;
+}
+
+double Seconds(std::chrono::steady_clock::duration d)
+{
+    return std::chrono::duration<double>(d).count();
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+int Usage(const char* program)
+{
+    std::fprintf(stderr, "usage: %s [--rounds N]\n", program);
+    return 2;
+}
+
+int Run(int rounds)
+{
+    TOBJModel mesh;
+    MakeMesh(mesh);
+    std::printf("Mesh       %d vertices in [-1, 1), %d unit normals (fixed seed)\n", VertexTotal,
+        VertexTotal);
+
+    // The check, once and untimed; it also warms up both searches.
+    std::vector<std::uint8_t> expected;
+    PlainSearch(mesh.Normals, expected);
+    TMDLModel reference;
+    reference.AddFrame(mesh);
+    const std::string failure = CheckFrame(reference, mesh, expected);
+    if (!failure.empty()) {
+        std::fprintf(stderr, "FAILED: AddFrame does not encode as defined (%s)\n", failure.c_str());
+        return 1;
+    }
+    std::printf("Check      positions and normal indices of all %d vertices match the plain "
+                "162-cosine search\n",
+        VertexTotal);
+
+    // A fresh model each round, so every round pays for the frame's
+    // allocation as a conversion does. Each result must equal the checked one.
+    std::vector<double> times;
+    for (int round = 0; round < rounds; ++round) {
+        TMDLModel mdl;
+        const auto start = std::chrono::steady_clock::now();
+        mdl.AddFrame(mesh);
+        const auto stop = std::chrono::steady_clock::now();
+        times.push_back(Seconds(stop - start));
+        if (mdl.Frames.size() != 1 || !SameVertices(mdl.Frames.front(), reference.Frames.front())) {
+            std::fprintf(stderr, "FAILED: round %d encoded the frame differently\n", round + 1);
+            return 1;
+        }
+    }
+    const double median = Median(times);
+    const double best = *std::min_element(times.begin(), times.end());
+    std::printf(
+        "AddFrame   %d rounds (+1 checked): median %.5f s, best %.5f s\n", rounds, median, best);
+    std::printf("           %.0f vertices/s at the median, %.0f at the best\n",
+        VertexTotal / median, VertexTotal / best);
+
+    std::vector<double> plainTimes;
+    std::vector<std::uint8_t> indices;
+    for (int round = 0; round < rounds; ++round) {
+        const auto start = std::chrono::steady_clock::now();
+        PlainSearch(mesh.Normals, indices);
+        const auto stop = std::chrono::steady_clock::now();
+        plainTimes.push_back(Seconds(stop - start));
+        if (indices != expected) {
+            std::fprintf(
+                stderr, "FAILED: the plain search gave other indices in round %d\n", round + 1);
+            return 1;
+        }
+    }
+    const double plainMedian = Median(plainTimes);
+    const double plainBest = *std::min_element(plainTimes.begin(), plainTimes.end());
+    std::printf("Plain      162-cosine search, normals only: median %.5f s, best %.5f s "
+                "(reference)\n",
+        plainMedian, plainBest);
+    std::printf("           %.0f vertices/s at the median; AddFrame is %.1fx faster\n",
+        VertexTotal / plainMedian, plainMedian / median);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    int rounds = DefaultRounds;
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        if (option == "--rounds" && i + 1 < argc) {
+            char* end = nullptr;
+            const long value = std::strtol(argv[++i], &end, 10);
+            if (*end != '\0' || value < 1 || value > 1000)
+                return Usage(argv[0]);
+            rounds = static_cast<int>(value);
+        } else {
+            return Usage(argv[0]);
+        }
+    }
+    try {
+        return Run(rounds);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "FAILED: %s\n", e.what());
+        return 1;
+    }
+}
