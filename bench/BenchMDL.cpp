@@ -20,52 +20,43 @@
 #include <string>
 #include <vector>
 
+#include "BenchUtil.h"
 #include "mdl/MDLClass.h"
 #include "obj/OBJClass.h"
 #include "util/Vector.h"
 
 namespace {
 
+using bench::Median;
+using bench::Seconds;
+
 constexpr std::int32_t VertexTotal = 65000;
 constexpr int DefaultRounds = 7;
 // Fixed, so that every run encodes the same mesh.
-constexpr std::uint32_t Seed = 0x7A2BE5u;
+constexpr std::uint64_t Seed = 0x7A2BE5u;
 
-// std::mt19937 gives the same sequence everywhere, its distributions do not;
-// hence the mapping of a draw onto [0, 1) by hand, from its top 24 bits,
-// which a float holds exactly.
-class TRandom
+float Draw(bench::TRandom& random)
 {
-public:
-    explicit TRandom(std::uint32_t seed)
-        : FEngine(seed)
-    {
-    }
-    float Unit() { return static_cast<float>(FEngine() >> 8) / 16777216.0f; }
-    // low <= result < high.
-    float Range(float low, float high) { return low + (high - low) * Unit(); }
-
-private:
-    std::mt19937 FEngine;
-};
+    return static_cast<float>(random.Range(-1, 1));
+}
 
 void MakeMesh(TOBJModel& model)
 {
-    TRandom random(Seed);
+    bench::TRandom random(Seed);
     model.Vertices.reserve(VertexTotal);
     model.Normals.reserve(VertexTotal);
     for (std::int32_t i = 0; i < VertexTotal; ++i)
         model.Vertices.push_back(
-            Vec3(random.Range(-1, 1), random.Range(-1, 1), random.Range(-1, 1)));
+            Vec3(Draw(random), Draw(random), Draw(random)));
     for (std::int32_t i = 0; i < VertexTotal; ++i) {
         // Drawn inside the ball and away from its centre, so that every
         // direction is equally likely and the division stays well away
         // from zero.
         float x, y, z, length;
         do {
-            x = random.Range(-1, 1);
-            y = random.Range(-1, 1);
-            z = random.Range(-1, 1);
+            x = Draw(random);
+            y = Draw(random);
+            z = Draw(random);
             length = std::sqrt(x * x + y * y + z * z);
         } while (length < 0.1f || length > 1.0f);
         model.Normals.push_back(Vec3(x / length, y / length, z / length));
@@ -133,18 +124,6 @@ bool SameVertices(const TMDLFrame& a, const TMDLFrame& b)
     const std::size_t bytes = a.Vertices.size() * sizeof(TMDLPackedVertex);
     return a.Vertices.size() == b.Vertices.size()
         && std::memcmp(a.Vertices.data(), b.Vertices.data(), bytes) == 0;
-}
-
-double Seconds(std::chrono::steady_clock::duration d)
-{
-    return std::chrono::duration<double>(d).count();
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 int Usage(const char* program)
@@ -224,21 +203,8 @@ int main(int argc, char** argv)
 {
     int rounds = DefaultRounds;
     for (int i = 1; i < argc; ++i) {
-        const std::string option = argv[i];
-        if (option == "--rounds" && i + 1 < argc) {
-            char* end = nullptr;
-            const long value = std::strtol(argv[++i], &end, 10);
-            if (*end != '\0' || value < 1 || value > 1000)
-                return Usage(argv[0]);
-            rounds = static_cast<int>(value);
-        } else {
+        if (!bench::ReadRounds(argc, argv, i, rounds))
             return Usage(argv[0]);
-        }
     }
-    try {
-        return Run(rounds);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "FAILED: %s\n", e.what());
-        return 1;
-    }
+    return bench::Guarded([&] { return Run(rounds); });
 }

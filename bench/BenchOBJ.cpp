@@ -26,9 +26,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "BenchUtil.h"
 #include "obj/OBJClass.h"
 
 namespace {
+
+using bench::Median;
+using bench::Seconds;
+using bench::TRandom;
 
 constexpr std::int32_t VertexLines = 65000;
 constexpr std::int32_t UVLines = 65000;
@@ -40,34 +45,6 @@ constexpr std::size_t BareReadBlock = 256 * 1024;
 constexpr double BytesPerMB = 1e6;
 // Fixed, so that every run writes the same bytes.
 constexpr std::uint64_t Seed = 0x5EEDF00DCAFEBEEFull;
-
-// xorshift64*: small, fast and the same on every platform.
-class TRandom
-{
-public:
-    explicit TRandom(std::uint64_t seed)
-        : FState(seed)
-    {
-    }
-    std::uint64_t Next()
-    {
-        FState ^= FState >> 12;
-        FState ^= FState << 25;
-        FState ^= FState >> 27;
-        return FState * 0x2545F4914F6CDD1Dull;
-    }
-    // 0 <= result < 1, with 24 bits of the draw.
-    double Unit() { return static_cast<double>(Next() >> 40) / 16777216.0; }
-    double Range(double low, double high) { return low + (high - low) * Unit(); }
-    // 1 <= result <= count.
-    std::int32_t Index(std::int32_t count)
-    {
-        return static_cast<std::int32_t>(Next() % static_cast<std::uint64_t>(count)) + 1;
-    }
-
-private:
-    std::uint64_t FState;
-};
 
 // What the generator wrote, to compare with what the reader made of it.
 struct TExpected
@@ -210,18 +187,6 @@ std::string CheckModel(const TOBJModel& model, const TExpected& expected)
         return "last face: material '" + last.MaterialName + "', expected '" + expected.LastMaterial
             + "'";
     return std::string();
-}
-
-double Seconds(std::chrono::steady_clock::duration d)
-{
-    return std::chrono::duration<double>(d).count();
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 // Reads the whole file in fixed blocks without looking at the bytes.
@@ -370,12 +335,9 @@ int main(int argc, char** argv)
     std::string keepDir;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
-        if (option == "--rounds" && i + 1 < argc) {
-            char* end = nullptr;
-            const long value = std::strtol(argv[++i], &end, 10);
-            if (*end != '\0' || value < 1 || value > 1000)
+        if (option == "--rounds") {
+            if (!bench::ReadRounds(argc, argv, i, rounds))
                 return Usage(argv[0]);
-            rounds = static_cast<int>(value);
         } else if (option == "--keep" && i + 1 < argc) {
             keepDir = argv[++i];
             if (keepDir.empty())
@@ -384,10 +346,5 @@ int main(int argc, char** argv)
             return Usage(argv[0]);
         }
     }
-    try {
-        return Run(rounds, keepDir);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "FAILED: %s\n", e.what());
-        return 1;
-    }
+    return bench::Guarded([&] { return Run(rounds, keepDir); });
 }
