@@ -247,8 +247,11 @@ void TMDLSkin5::FromBitmap8888(const TBitmap& Bitmap)
 
 void TMDLSkin5::FromBitmap(const TBitmap& Bitmap, std::int32_t Type)
 {
-    const std::int32_t width = Bitmap.HasPixels() ? Bitmap.Width() : 0;
-    const std::int32_t height = Bitmap.HasPixels() ? Bitmap.Height() : 0;
+    std::int32_t width = Bitmap.Width();
+    std::int32_t height = Bitmap.Height();
+    // An image without pixels has a zero side; the other side is kept.
+    if (!Bitmap.HasPixels() && width > 0 && height > 0)
+        width = height = 0;
     const std::size_t pixelBytes = static_cast<std::size_t>(BytesPerPixel(Type));
     std::vector<std::uint8_t> data;
     data.reserve(std::size_t(width) * std::size_t(height) * pixelBytes);

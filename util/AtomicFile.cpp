@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <vector>
 
 #include <fcntl.h>
@@ -30,6 +29,27 @@ std::string BaseNameOf(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The file a save to path must replace. Replacing a symbolic link itself
+// would cut it from the file it names, so links are followed, also one whose
+// file does not exist yet (as creating the file through it would).
+std::string ResolveLinks(const std::string& path)
+{
+    constexpr int MaxLinks = 40; // the system's own limit on a chain of links
+    std::string target = path;
+    for (int i = 0; i < MaxLinks; ++i) {
+        struct stat info;
+        if (::lstat(target.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+            return target;
+        std::vector<char> text(PATH_MAX + 1);
+        const ssize_t length = ::readlink(target.c_str(), text.data(), PATH_MAX);
+        if (length <= 0)
+            return target;
+        const std::string link(text.data(), static_cast<std::size_t>(length));
+        target = link[0] == '/' ? link : DirectoryOf(target) + "/" + link;
+    }
+    return target; // a loop: the save reports what the system says of it
+}
+
 // The permissions open() would give a new file under the current umask.
 mode_t NewFileMode()
 {
@@ -46,14 +66,8 @@ TAtomicFile::TAtomicFile(const std::string& Path)
 {
     if (Path.empty())
         RaiseInOutError(ENOENT, Path);
+    FTarget = ResolveLinks(Path);
     struct stat info;
-    if (::lstat(Path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-        // Replacing the link itself would cut it from the file it names.
-        if (char* resolved = ::realpath(Path.c_str(), nullptr)) {
-            FTarget = resolved;
-            std::free(resolved);
-        }
-    }
     const std::string base = BaseNameOf(FTarget);
     const std::string dir = DirectoryOf(FTarget);
     // A hidden name beside the target, so the rename never crosses file
