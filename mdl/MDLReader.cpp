@@ -4,6 +4,7 @@
 #include "mdl/MDLClass.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include <fcntl.h>
@@ -127,6 +128,9 @@ std::unique_ptr<TMDLSkin5> ReadSkin(TByteReader& in, int number)
     const std::uint64_t size = std::uint64_t(skin->Width) * std::uint64_t(skin->Height)
         * std::uint64_t(TMDLSkin5::BytesPerPixel(skin->SkinType));
     in.Need(size, what + "'s pixels");
+    // The skin's byte count is a 32-bit quantity in memory.
+    if (size > std::uint64_t(INT32_MAX))
+        throw EMDLFormatError("Skin " + std::to_string(number) + " of the MDL5 file is larger than 2 GiB.");
     skin->Data.resize(size);
     in.Bytes(skin->Data.data(), size);
     return skin;
