@@ -67,6 +67,10 @@ TAtomicFile::TAtomicFile(const std::string& Path)
     if (Path.empty())
         RaiseInOutError(ENOENT, Path);
     FTarget = ResolveLinks(Path);
+    // A file its owner made read-only is not to be replaced, though the
+    // folder would allow it: the save is refused as writing it would be.
+    if (::access(FTarget.c_str(), F_OK) == 0 && ::access(FTarget.c_str(), W_OK) != 0)
+        RaiseInOutError(errno, Path);
     struct stat info;
     const std::string base = BaseNameOf(FTarget);
     const std::string dir = DirectoryOf(FTarget);

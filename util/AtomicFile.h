@@ -11,8 +11,9 @@ class TAtomicFile
 {
 public:
     // Creates the temporary file in the target's folder; EInOutError when it
-    // cannot. A target that is a symbolic link is resolved, so the file the
-    // link points to is the one replaced.
+    // cannot, or when the target exists but may not be written. A target that
+    // is a symbolic link is resolved, so the file the link points to is the
+    // one replaced.
     explicit TAtomicFile(const std::string& Path);
     // Removes the temporary file unless Commit has succeeded.
     ~TAtomicFile();

@@ -415,6 +415,13 @@ TEST(MDLSaveErrors, UnwritableFolderDeniesAccessAndKeepsTheOldFile)
     EXPECT_EQ(SaveError(model, path), "5 ファイルへのアクセスが拒否されました");
     EXPECT_EQ(ReadAllBytes(path), (TBytes { 9, 8, 7 }));
     EXPECT_EQ(FileNames(folder), TNames { "model.mdl" });
+
+    // A read-only file in a writable folder is refused the same way.
+    ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    EXPECT_EQ(SaveError(model, path), "5 ファイルへのアクセスが拒否されました");
+    EXPECT_EQ(ReadAllBytes(path), (TBytes { 9, 8, 7 }));
+    EXPECT_EQ(FileNames(folder), TNames { "model.mdl" });
 }
 
 TEST(MDLSavePermissions, KeepsModeOfReplacedFileAndUsesUmaskForNewOne)
