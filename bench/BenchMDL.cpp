@@ -63,30 +63,11 @@ void MakeMesh(TOBJModel& model)
     }
 }
 
-// The normal index exactly as defined: the first table entry, in index
-// order, whose cosine is strictly greater than every earlier one and than 0;
-// 0 for a normal without a length. No shortcut of any kind.
-std::uint8_t PlainNearestNormal(const TVec3& normal)
-{
-    if (VecLength(normal) == 0.0)
-        return 0;
-    double best = 0.0;
-    int index = 0;
-    for (int i = 0; i < MDLNormalCount; ++i) {
-        const double cosine = VecCos(normal, MDLNormals[i]);
-        if (cosine > best) {
-            best = cosine;
-            index = i;
-        }
-    }
-    return static_cast<std::uint8_t>(index);
-}
-
 void PlainSearch(const std::vector<TVec3>& normals, std::vector<std::uint8_t>& indices)
 {
     indices.resize(normals.size());
     for (std::size_t i = 0; i < normals.size(); ++i)
-        indices[i] = PlainNearestNormal(normals[i]);
+        indices[i] = PlainNormalIndex(normals[i]);
 }
 
 // Empty when the frame holds what AddFrame must give for the mesh;

@@ -93,18 +93,11 @@ std::uint8_t ExactNearestNormal(const TVec3& normal, const int* entries, int cou
 std::uint8_t NearestNormal(const TVec3& normal)
 {
     static const TUnitNormals units;
-    static const auto allEntries = [] {
-        std::vector<int> all(MDLNormalCount);
-        for (int i = 0; i < MDLNormalCount; ++i)
-            all[i] = i;
-        return all;
-    }();
-
     const double length = VecLength(normal);
     if (length == 0.0)
         return 0;
     if (!std::isfinite(length))
-        return ExactNearestNormal(normal, allEntries.data(), MDLNormalCount);
+        return PlainNormalIndex(normal);
 
     // The cosines in double precision are within about 1e-15 of the
     // extended-precision ones that decide. Only the entries whose quick
@@ -149,6 +142,16 @@ void WriteSink(void* context, const std::uint8_t* data, std::size_t size)
 }
 
 } // namespace
+
+std::uint8_t PlainNormalIndex(const TVec3& Normal)
+{
+    if (VecLength(Normal) == 0.0)
+        return 0;
+    int all[MDLNormalCount];
+    for (int i = 0; i < MDLNormalCount; ++i)
+        all[i] = i;
+    return ExactNearestNormal(Normal, all, MDLNormalCount);
+}
 
 // --- Byte writer ---
 

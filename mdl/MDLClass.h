@@ -38,6 +38,11 @@ public:
 constexpr int MDLNormalCount = 162;
 // The unit directions a packed vertex's NormalIndex refers to.
 extern const TVec3 MDLNormals[MDLNormalCount];
+// The normal index by its definition: 0 for a normal without length,
+// otherwise the first entry, in table order, whose cosine with the normal is
+// greater than that of every earlier entry and than 0. EncodeVertex gives
+// the same index faster; the tests and benchmarks hold it to this one.
+std::uint8_t PlainNormalIndex(const TVec3& Normal);
 
 // Skin pixel formats.
 constexpr std::int32_t SkinType888 = 4; // blue, green, red
