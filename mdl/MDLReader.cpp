@@ -7,9 +7,9 @@
 #include <climits>
 #include <cstring>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
+
+#include "util/TextFile.h"
 
 namespace {
 
@@ -241,19 +241,12 @@ void TMDLModel::LoadFromBytes(const std::uint8_t* Data, std::size_t Size)
 
 void TMDLModel::LoadFromFile(const std::string& FileName)
 {
-    const int fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        RaiseInOutError(errno, FileName);
+    std::uint64_t size = 0;
+    const int fd = OpenRegularFile(FileName, size);
     struct FdCloser {
         int fd;
         ~FdCloser() { ::close(fd); }
     } closer { fd };
-    struct stat info;
-    if (::fstat(fd, &info) != 0)
-        RaiseInOutError(errno, FileName);
-    if (!S_ISREG(info.st_mode))
-        RaiseInOutError(S_ISDIR(info.st_mode) ? EISDIR : EACCES, FileName);
-    const std::uint64_t size = static_cast<std::uint64_t>(info.st_size);
     if (size > MaxFileSize)
         throw EMDLFormatError("Not an MDL5 model: " + FileName + " has " + Text(size)
             + " bytes, more than any model can hold.");

@@ -26,27 +26,31 @@ bool FileExists(const std::string& Path)
     return !Path.empty() && ::stat(Path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
+int OpenRegularFile(const std::string& Path, std::uint64_t& Size)
+{
+    // Non-blocking, so that naming a pipe cannot hang the program in open().
+    const int fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        RaiseInOutError(errno, Path);
+    struct stat info;
+    if (::fstat(fd, &info) != 0) {
+        const int error = errno;
+        ::close(fd);
+        RaiseInOutError(error, Path);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        ::close(fd);
+        RaiseInOutError(S_ISDIR(info.st_mode) ? EISDIR : EACCES, Path);
+    }
+    Size = static_cast<std::uint64_t>(info.st_size);
+    return fd;
+}
+
 TTextReader::TTextReader(const std::string& Path, char EndOfText)
     : FPath(Path)
     , FEndOfText(EndOfText)
 {
-    // Non-blocking, so that naming a pipe cannot hang the program in open().
-    FFd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (FFd < 0)
-        RaiseInOutError(errno, Path);
-    struct stat info;
-    if (::fstat(FFd, &info) != 0) {
-        const int error = errno;
-        ::close(FFd);
-        RaiseInOutError(error, Path);
-    }
-    // Only a regular file has an end: a device such as /dev/zero would be
-    // one endless line.
-    if (!S_ISREG(info.st_mode)) {
-        ::close(FFd);
-        RaiseInOutError(S_ISDIR(info.st_mode) ? EISDIR : EACCES, Path);
-    }
-    FSize = static_cast<std::uint64_t>(info.st_size);
+    FFd = OpenRegularFile(Path, FSize);
     FBuffer.resize(ReadBlockSize);
 }
 

@@ -1,6 +1,6 @@
-// Reading the text files of a conversion (OBJ, MTL, frame-name lists) one
-// line at a time, and the existence test that decides whether a companion
-// file is there.
+// Reading the input files of a conversion: opening a regular file, the text
+// files (OBJ, MTL, frame-name lists) one line at a time, and the existence
+// test that decides whether a companion file is there.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +13,12 @@
 // folder. Every failure of the test (a missing folder, a name too long for
 // the file system, no permission to look) counts as "no file".
 bool FileExists(const std::string& Path);
+
+// Opens a file for reading and gives its size. Anything but a regular file
+// (a folder, a device, a pipe) is refused, since only a regular file has an
+// end to read to. EInOutError with the system's reason on any failure; the
+// caller closes the descriptor.
+int OpenRegularFile(const std::string& Path, std::uint64_t& Size);
 
 // Hands out the lines of a file as 8-bit text. A line ends at a carriage
 // return, at a line feed, or at the pair CR LF; the end-of-text byte ends the
