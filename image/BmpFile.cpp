@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include "util/Errors.h"
+#include "util/LittleEndian.h"
 
 namespace {
 
@@ -122,14 +123,13 @@ public:
     {
         std::uint8_t b[2];
         ReadBytes(b, sizeof b);
-        return static_cast<std::uint16_t>(b[0] | b[1] << 8);
+        return GetU16LE(b);
     }
     std::uint32_t ReadU32()
     {
         std::uint8_t b[4];
         ReadBytes(b, sizeof b);
-        return static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8
-            | static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24;
+        return GetU32LE(b);
     }
     std::int32_t ReadS32() { return static_cast<std::int32_t>(ReadU32()); }
 
@@ -373,16 +373,16 @@ void CheckInfoHeader(const TInfoHeader& info)
 // Little-endian output into a growing byte buffer.
 void PutU16(std::vector<std::uint8_t>& out, std::uint16_t v)
 {
-    out.push_back(static_cast<std::uint8_t>(v));
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
+    std::uint8_t b[2];
+    PutU16LE(b, v);
+    out.insert(out.end(), b, b + sizeof b);
 }
 
 void PutU32(std::vector<std::uint8_t>& out, std::uint32_t v)
 {
-    out.push_back(static_cast<std::uint8_t>(v));
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
-    out.push_back(static_cast<std::uint8_t>(v >> 16));
-    out.push_back(static_cast<std::uint8_t>(v >> 24));
+    std::uint8_t b[4];
+    PutU32LE(b, v);
+    out.insert(out.end(), b, b + sizeof b);
 }
 
 void PutS32(std::vector<std::uint8_t>& out, std::int32_t v)

@@ -8,6 +8,7 @@
 #include "image/Bitmap.h"
 #include "obj/OBJClass.h"
 #include "util/AtomicFile.h"
+#include "util/LittleEndian.h"
 #include "util/TextFile.h"
 
 const char* const SIncorrectSkinFormat = "Incorrect Skin format.";
@@ -169,15 +170,16 @@ void TByteWriter::U8(std::uint8_t Value)
 
 void TByteWriter::U16(std::uint16_t Value)
 {
-    const std::uint8_t bytes[2] = { std::uint8_t(Value), std::uint8_t(Value >> 8) };
-    Bytes(bytes, 2);
+    std::uint8_t bytes[2];
+    PutU16LE(bytes, Value);
+    Bytes(bytes, sizeof bytes);
 }
 
 void TByteWriter::U32(std::uint32_t Value)
 {
-    const std::uint8_t bytes[4] = { std::uint8_t(Value), std::uint8_t(Value >> 8),
-        std::uint8_t(Value >> 16), std::uint8_t(Value >> 24) };
-    Bytes(bytes, 4);
+    std::uint8_t bytes[4];
+    PutU32LE(bytes, Value);
+    Bytes(bytes, sizeof bytes);
 }
 
 void TByteWriter::F32(float Value)

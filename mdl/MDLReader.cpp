@@ -9,6 +9,7 @@
 
 #include <unistd.h>
 
+#include "util/LittleEndian.h"
 #include "util/TextFile.h"
 
 namespace {
@@ -53,14 +54,13 @@ public:
     std::uint8_t U8() { return FData[FPos++]; }
     std::uint16_t U16()
     {
-        const std::uint16_t value = std::uint16_t(FData[FPos] | (FData[FPos + 1] << 8));
+        const std::uint16_t value = GetU16LE(FData + FPos);
         FPos += 2;
         return value;
     }
     std::uint32_t U32()
     {
-        const std::uint32_t value = std::uint32_t(FData[FPos]) | (std::uint32_t(FData[FPos + 1]) << 8)
-            | (std::uint32_t(FData[FPos + 2]) << 16) | (std::uint32_t(FData[FPos + 3]) << 24);
+        const std::uint32_t value = GetU32LE(FData + FPos);
         FPos += 4;
         return value;
     }
