@@ -228,10 +228,9 @@ void TMDLSkin5::LoadFromBMP(const std::string& FileName, int FormatCode)
 {
     TBitmap bitmap;
     bitmap.SetBitsPerPixel(24);
+    // Loading keeps the file's own depth; the conversion below reads any
+    // other depth through the colour of each pixel.
     bitmap.LoadBmpFile(FileName);
-    // Loading keeps the file's own depth; the rows are read as 24 bits.
-    if (bitmap.BitsPerPixel() != 24)
-        bitmap.SetBitsPerPixel(24);
     if (FormatCode == SkinFormat888)
         FromBitmap888(bitmap);
     else if (FormatCode == SkinFormat8888)
