@@ -12,11 +12,13 @@
 #include <cassert>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <fcntl.h>
 #include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "util/AtomicFile.h"
 #include "util/Errors.h"
 #include "util/LittleEndian.h"
 
@@ -390,21 +392,6 @@ void PutS32(std::vector<std::uint8_t>& out, std::int32_t v)
     PutU32(out, static_cast<std::uint32_t>(v));
 }
 
-// Writes all of data; false on a short or failed write (disk full).
-bool WriteAll(int fd, const std::uint8_t* data, std::size_t n)
-{
-    while (n > 0) {
-        const ssize_t put = ::write(fd, data, n);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        data += put;
-        n -= static_cast<std::size_t>(put);
-    }
-    return true;
-}
-
 } // namespace
 
 void TBitmap::LoadBmpFile(const std::string& path)
@@ -510,12 +497,24 @@ void TBitmap::LoadBmpFile(const std::string& path)
 
 void TBitmap::SaveBmpFile(const std::string& path) const
 {
-    TFileHandle file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (file.Fd() < 0)
+    // The image is written beside the file and replaces it only when
+    // complete, so a failed save never leaves a truncated texture behind.
+    std::unique_ptr<TAtomicFile> file;
+    try {
+        file = std::make_unique<TAtomicFile>(path);
+    } catch (const EInOutError&) {
         throw EFCreateError(FormatMessage(SFCreateError, path));
-    if (!HasPixels()) {
-        if (!file.Close())
+    }
+    auto finish = [&file](const std::uint8_t* data, std::size_t size) {
+        try {
+            file->Write(data, size);
+            file->Commit();
+        } catch (const EInOutError&) {
             throw EWriteError(SWriteError);
+        }
+    };
+    if (!HasPixels()) {
+        finish(nullptr, 0);
         return;
     }
 
@@ -577,8 +576,5 @@ void TBitmap::SaveBmpFile(const std::string& path) const
     assert(out.size() == offBits);
     out.insert(out.end(), FPixels.begin(), FPixels.end());
 
-    const bool written = WriteAll(file.Fd(), out.data(), out.size());
-    const bool closed = file.Close();
-    if (!written || !closed)
-        throw EWriteError(SWriteError);
+    finish(out.data(), out.size());
 }

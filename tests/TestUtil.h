@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -62,3 +63,19 @@ inline void WriteText(const std::string& path, const std::string& text)
 {
     WriteAllBytes(path, std::vector<std::uint8_t>(text.begin(), text.end()));
 }
+
+// Runs an undo step when the test leaves its scope, however it leaves.
+class TOnExit
+{
+public:
+    explicit TOnExit(std::function<void()> undo)
+        : FUndo(std::move(undo))
+    {
+    }
+    ~TOnExit() { FUndo(); }
+    TOnExit(const TOnExit&) = delete;
+    TOnExit& operator=(const TOnExit&) = delete;
+
+private:
+    std::function<void()> FUndo;
+};

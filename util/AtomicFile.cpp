@@ -72,6 +72,24 @@ TAtomicFile::TAtomicFile(const std::string& Path)
     if (::access(FTarget.c_str(), F_OK) == 0 && ::access(FTarget.c_str(), W_OK) != 0)
         RaiseInOutError(errno, Path);
     struct stat info;
+    // A device, a pipe or a socket is written in place: renaming a file over
+    // /dev/null would replace the device itself, and a pipe's reader waits
+    // on the pipe, not on a name.
+    const bool exists = ::stat(FTarget.c_str(), &info) == 0;
+    if (exists && S_ISDIR(info.st_mode))
+        RaiseInOutError(EISDIR, Path);
+    if (exists && !S_ISREG(info.st_mode)) {
+        // Non-blocking only for the open, so a FIFO without a reader fails
+        // at once instead of hanging the program.
+        FFd = ::open(FTarget.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NONBLOCK);
+        if (FFd < 0)
+            RaiseInOutError(errno, Path);
+        const int flags = ::fcntl(FFd, F_GETFL);
+        if (flags < 0 || ::fcntl(FFd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+            Fail(errno);
+        FDirect = true;
+        return;
+    }
     const std::string base = BaseNameOf(FTarget);
     const std::string dir = DirectoryOf(FTarget);
     // A hidden name beside the target, so the rename never crosses file
@@ -138,6 +156,13 @@ void TAtomicFile::Commit()
 {
     if (FFd < 0)
         RaiseInOutError(EBADF, FPath);
+    if (FDirect) {
+        const int fd = FFd;
+        FFd = -1;
+        if (::close(fd) != 0)
+            RaiseInOutError(errno, FPath);
+        return;
+    }
     // The data must be on the disk before the name points at it, or a crash
     // right after the rename could leave an empty model behind.
     if (::fsync(FFd) != 0)

@@ -2,6 +2,8 @@
 // go into a new file beside the target, which replaces the target only once
 // every byte has been written, synced and closed. A failed or abandoned write
 // removes its temporary file and leaves an existing target as it was.
+// Devices and pipes (/dev/null, a FIFO) have no file to replace and are
+// written directly.
 #pragma once
 
 #include <cstddef>
@@ -35,4 +37,5 @@ private:
     std::string FTarget; // the file that will be replaced
     std::string FTempPath;
     int FFd = -1;
+    bool FDirect = false; // an existing device or pipe, written in place
 };

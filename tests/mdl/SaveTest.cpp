@@ -7,6 +7,7 @@
 #include "TestUtil.h"
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include <functional>
 #include <initializer_list>
 #include <set>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -105,19 +107,6 @@ public:
 };
 
 // Undoes a change to the process when the scope ends, also after a failed ASSERT.
-class TOnExit
-{
-public:
-    explicit TOnExit(std::function<void()> undo)
-        : FUndo(std::move(undo))
-    {
-    }
-    ~TOnExit() { FUndo(); }
-
-private:
-    std::function<void()> FUndo;
-};
-
 TNames FileNames(const std::filesystem::path& folder)
 {
     TNames names;
@@ -469,4 +458,33 @@ TEST(MDLSavePermissions, SavingThroughSymlinkReplacesTheLinkedFile)
     model.SaveToFile(dangling);
     EXPECT_TRUE(std::filesystem::is_symlink(dangling));
     EXPECT_EQ(ReadAllBytes(dir.File("real/later.mdl")), model.SaveToBytes());
+}
+
+TEST(MDLSavePermissions, DevicesAndPipesAreWrittenThroughNotReplaced)
+{
+    TMDLModel model;
+    BuildSmallModel(model);
+    model.SaveToFile("/dev/null");
+    struct stat info;
+    ASSERT_EQ(::stat("/dev/null", &info), 0);
+    ASSERT_TRUE(S_ISCHR(info.st_mode)) << "/dev/null was replaced";
+
+    TScratchDir dir;
+    const std::string fifo = dir.File("pipe.mdl");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::vector<std::uint8_t> received;
+    std::thread reader([&] { received = ReadAllBytes(fifo); });
+    // The save opens the pipe without waiting; give the reader time to open
+    // its end first, as a reading program would have.
+    for (int i = 0; i < 200; ++i) {
+        try {
+            model.SaveToFile(fifo);
+            break;
+        } catch (const EInOutError&) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    reader.join();
+    EXPECT_EQ(received, model.SaveToBytes());
+    EXPECT_EQ(FileNames(dir.Path()), TNames { "pipe.mdl" });
 }
