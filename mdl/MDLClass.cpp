@@ -413,6 +413,12 @@ void TMDLModel::EncodeVertex(const TVec3& Position, const TVec3& Normal, TMDLPac
 void TMDLModel::AddFrame(const TOBJModel& OBJModel)
 {
     const std::size_t number = Frames.size();
+    // Every frame of a file holds NumVerts vertices; one of another length
+    // would shift every block after it and make the file unreadable.
+    if (!Frames.empty() && OBJModel.Vertices.size() != Frames.front().Vertices.size())
+        throw EInvalidOperation("Frame_" + std::to_string(number) + " has "
+            + std::to_string(OBJModel.Vertices.size()) + " vertices, but Frame_0 has "
+            + std::to_string(Frames.front().Vertices.size()));
     TMDLFrame frame;
     for (int axis = 0; axis < 3; ++axis) {
         frame.BBoxMin.Coord[axis] = PackedMax;

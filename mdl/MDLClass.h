@@ -224,6 +224,9 @@ public:
     // Normal; leaves Pad alone.
     static void EncodeVertex(const TVec3& Position, const TVec3& Normal, TMDLPackedVertex& Vertex);
     // Appends a frame made of the OBJ model's current vertices and normals.
+    // A frame after the first must have as many vertices as the first
+    // (otherwise EInvalidOperation "Frame_N has n vertices, but Frame_0 has
+    // m", and the model is unchanged).
     void AddFrame(const TOBJModel& OBJModel);
 
     // Writes the model into a new file beside FileName and renames it over

@@ -185,12 +185,18 @@ TEST_F(AddFrameTest, WidensTheBoxOfItsVerticesByOneUnit)
     EXPECT_EQ(Box(mdl.Frames[0].BBoxMin), (Coords { 32766, 32766, 32766 }));
     EXPECT_EQ(Box(mdl.Frames[0].BBoxMax), (Coords { 32768, 32768, 32768 }));
 
+    // A later frame of another length would make the file unreadable.
     obj.Vertices.clear();
     obj.Normals.clear();
+    EXPECT_THROW(mdl.AddFrame(obj), EInvalidOperation);
+    EXPECT_EQ(mdl.Frames.size(), 1u);
+    EXPECT_EQ(mdl.Header.NumFrames, 1);
+
+    mdl.Clear();
     mdl.AddFrame(obj);
-    EXPECT_EQ(mdl.Frames[1].Count(), 0);
-    EXPECT_EQ(Box(mdl.Frames[1].BBoxMin), (Coords { 65534, 65534, 65534 }));
-    EXPECT_EQ(Box(mdl.Frames[1].BBoxMax), (Coords { 1, 1, 1 }));
+    EXPECT_EQ(mdl.Frames[0].Count(), 0);
+    EXPECT_EQ(Box(mdl.Frames[0].BBoxMin), (Coords { 65534, 65534, 65534 }));
+    EXPECT_EQ(Box(mdl.Frames[0].BBoxMax), (Coords { 1, 1, 1 }));
 }
 
 TEST_F(AddFrameTest, TakesEachAxisBoundFromAnyVertexAndHoldsTheEndsOfTheRange)
