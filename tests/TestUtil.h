@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <algorithm>
+#include <csignal>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 // A fresh, empty folder for the running test, removed again with the object.
@@ -78,4 +81,36 @@ public:
 
 private:
     std::function<void()> FUndo;
+};
+
+// A full disk, as the writers see it: writes beyond Bytes fail with EFBIG
+// (SIGXFSZ is ignored meanwhile). Both are restored with the object.
+class TFileSizeLimit
+{
+public:
+    explicit TFileSizeLimit(rlim_t Bytes)
+    {
+        if (::getrlimit(RLIMIT_FSIZE, &FOldLimit) != 0)
+            return;
+        FOldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit capped = FOldLimit;
+        capped.rlim_cur = std::min<rlim_t>(Bytes, FOldLimit.rlim_max);
+        FActive = ::setrlimit(RLIMIT_FSIZE, &capped) == 0;
+    }
+    ~TFileSizeLimit()
+    {
+        if (FOldHandler != SIG_ERR) {
+            ::setrlimit(RLIMIT_FSIZE, &FOldLimit);
+            std::signal(SIGXFSZ, FOldHandler);
+        }
+    }
+    TFileSizeLimit(const TFileSizeLimit&) = delete;
+    TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
+
+    bool Active() const { return FActive; }
+
+private:
+    rlimit FOldLimit {};
+    void (*FOldHandler)(int) = SIG_ERR;
+    bool FActive = false;
 };

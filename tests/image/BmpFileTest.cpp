@@ -3,13 +3,11 @@
 #include "image/Bitmap.h"
 
 #include <array>
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <optional>
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include "TestUtil.h"
 #include "util/Errors.h"
@@ -288,17 +286,8 @@ TEST(BmpSave, FailedSaveKeepsTheOldFileAndLeavesNoTemporaryFile)
     TBitmap image;
     MakeWhite24(image, 64, 64); // 12 KiB of pixels, over the limit below
 
-    // A write past the file-size limit fails with EFBIG once the signal is ignored.
-    rlimit oldLimit {};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &oldLimit), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    TOnExit restore([&] {
-        ::setrlimit(RLIMIT_FSIZE, &oldLimit);
-        std::signal(SIGXFSZ, oldHandler);
-    });
-    rlimit capped = oldLimit;
-    capped.rlim_cur = std::min<rlim_t>(4096, oldLimit.rlim_max);
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &capped), 0);
+    TFileSizeLimit full(4096);
+    ASSERT_TRUE(full.Active());
     EXPECT_THROW(image.SaveBmpFile(path), EWriteError);
     EXPECT_EQ(ReadAllBytes(path), old);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);

@@ -372,17 +372,8 @@ TEST(MDLSaveErrors, FullDiskKeepsTheOldFile)
     BuildSmallModel(model);
     model.TextureSkin = MakeSkin(SkinType8888, 4096, TBytes(4 * 4096, 0x77));
 
-    // A write past the file-size limit fails with EFBIG once the signal is ignored.
-    rlimit oldLimit {};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &oldLimit), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    TOnExit restore([&] {
-        ::setrlimit(RLIMIT_FSIZE, &oldLimit);
-        std::signal(SIGXFSZ, oldHandler);
-    });
-    rlimit capped = oldLimit;
-    capped.rlim_cur = std::min<rlim_t>(4096, oldLimit.rlim_max);
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &capped), 0);
+    TFileSizeLimit full(4096);
+    ASSERT_TRUE(full.Active());
     EXPECT_EQ(SaveError(model, path), "101 ディスクがいっぱいです");
     EXPECT_EQ(ReadAllBytes(path), old);
     EXPECT_EQ(FileNames(dir.Path()), TNames { "model.mdl" });
