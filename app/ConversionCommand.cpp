@@ -1,0 +1,159 @@
+#include "app/ConversionCommand.h"
+
+#include <new>
+
+#include "util/Split.h"
+#include "util/TextFile.h"
+
+namespace {
+
+// The message of memory that ran out, as the run-time library words it.
+const char* const SOutOfMemory = "メモリが不足しています";
+
+std::string Strftime(const char* Format, const std::tm& Time)
+{
+    char text[256];
+    const std::size_t length = std::strftime(text, sizeof text, Format, &Time);
+    return std::string(text, length);
+}
+
+// Clears the busy flag however the run ends.
+class TBusyScope
+{
+public:
+    explicit TBusyScope(bool& Flag)
+        : FFlag(Flag)
+    {
+        FFlag = true;
+    }
+    ~TBusyScope() { FFlag = false; }
+    TBusyScope(const TBusyScope&) = delete;
+    TBusyScope& operator=(const TBusyScope&) = delete;
+
+private:
+    bool& FFlag;
+};
+
+} // namespace
+
+std::string FormatTimeStamp(const std::tm& Time)
+{
+    std::string stamp = Strftime("%x", Time);
+    if (Time.tm_hour != 0 || Time.tm_min != 0 || Time.tm_sec != 0)
+        stamp += " " + Strftime("%X", Time);
+    return stamp;
+}
+
+std::string NowTimeStamp()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local {};
+    localtime_r(&now, &local);
+    return FormatTimeStamp(local);
+}
+
+TConversionNames TConversionNames::FromOBJFile(const std::string& OBJFile)
+{
+    TConversionNames names;
+    const std::size_t slash = OBJFile.rfind('/');
+    const std::size_t nameAt = slash == std::string::npos ? 0 : slash + 1;
+    names.Dir = OBJFile.substr(0, nameAt);
+    std::string name = OBJFile.substr(nameAt);
+    const std::size_t dot = name.rfind('.');
+    if (dot != std::string::npos)
+        name.erase(dot);
+    SplitFirst(name, "_", names.BaseName, names.FrameTag);
+    names.MTLFile = names.Dir + names.BaseName + ".mtl";
+    names.SkinFile = names.Dir + names.BaseName + ".bmp";
+    names.FrameNamesFile = names.Dir + names.BaseName + ".fns";
+    return names;
+}
+
+std::string TConversionNames::FrameFile(unsigned long Number) const
+{
+    return Dir + BaseName + "_" + std::to_string(Number) + ".obj";
+}
+
+std::string TConversionNames::DefaultMDLFile() const
+{
+    return Dir + BaseName + ".mdl";
+}
+
+std::string FailureText(const std::exception& Failure)
+{
+    if (dynamic_cast<const std::bad_alloc*>(&Failure))
+        return ErrorBoxText(SOutOfMemory);
+    return ErrorBoxText(Failure.what());
+}
+
+TConversionCommand::TConversionCommand(TConversionHost& Host)
+    : FHost(Host)
+{
+    OBJModel.ActivityLog = &Host;
+    OBJModel.StatusPanel = &Host;
+    OBJModel.EventPump = &Host;
+    MDLModel.ActivityLog = &Host;
+}
+
+TConversionCommand::TResult TConversionCommand::Execute()
+{
+    // The OBJ reader lets window events run; a second click on the command
+    // arrives here while the first run is still going on.
+    if (FBusy)
+        return TResult::Refused;
+    TBusyScope busy(FBusy);
+    try {
+        return Run();
+    } catch (const std::exception& failure) {
+        FHost.ShowError(FailureText(failure));
+        return TResult::Failed;
+    }
+}
+
+void TConversionCommand::LogStamped(const std::string& Text)
+{
+    FHost.AddLine(TimeStamp() + Text);
+}
+
+TConversionCommand::TResult TConversionCommand::Run()
+{
+    std::string objFile;
+    if (!FHost.AskOBJFile(objFile))
+        return TResult::Cancelled;
+
+    const TConversionNames names = TConversionNames::FromOBJFile(objFile);
+    BaseName = names.BaseName;
+    FrameTag = names.FrameTag;
+    MTLFile = names.MTLFile;
+    SkinFile = names.SkinFile;
+
+    LogStamped(":Loading " + objFile.substr(names.Dir.size()) + "..");
+    OBJModel.LoadOBJ(objFile, MTLFile);
+    LogStamped(":Unifying textures into " + SkinFile.substr(names.Dir.size()) + "..");
+    OBJModel.UnifyTextures(SkinFile);
+    LogStamped(":Done.");
+
+    LogStamped(":Making MDL Frame_0..");
+    MDLModel.MakeFromOBJ(OBJModel, SkinFile, names.FrameNamesFile);
+    if (FrameTag == "0") {
+        // The series ends at the first number without a file.
+        for (unsigned long number = 1;; ++number) {
+            FrameFile = names.FrameFile(number);
+            if (!FileExists(FrameFile))
+                break;
+            LogStamped(":Loading Frame_" + std::to_string(number) + "..");
+            OBJModel.LoadOBJ(FrameFile, std::string());
+            LogStamped(":Adding to MDL Frame_" + std::to_string(number) + "..");
+            MDLModel.AddFrame(OBJModel);
+        }
+    }
+    LogStamped(":Done.");
+
+    std::string mdlFile;
+    if (!FHost.AskMDLFile(names.DefaultMDLFile(), mdlFile))
+        return TResult::Cancelled;
+    LogStamped(":Writing MDL..");
+    MDLModel.SaveToFile(mdlFile);
+    LogStamped(":All Done.");
+    return TResult::Completed;
+}

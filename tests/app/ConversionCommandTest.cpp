@@ -1,0 +1,236 @@
+// The conversion command against a scripted front end: the names it derives,
+// the frame series, the lines it logs, dialogs that are cancelled, failures
+// and a second run started from inside the event pump.
+#include "app/ConversionCommand.h"
+
+#include <clocale>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "AppTestUtil.h"
+#include "util/TextFile.h"
+
+namespace {
+
+class TScriptedHost : public TConversionHost
+{
+public:
+    std::string OBJFile; // empty: the open dialog is cancelled
+    std::string MDLFile; // empty: the save dialog is cancelled
+    std::vector<std::string> Lines;
+    std::vector<std::string> Errors;
+    std::function<void()> OnPump;
+    int OpenDialogs = 0;
+
+    bool AskOBJFile(std::string& FileName) override
+    {
+        ++OpenDialogs;
+        FileName = OBJFile;
+        return !OBJFile.empty();
+    }
+    bool AskMDLFile(const std::string&, std::string& FileName) override
+    {
+        FileName = MDLFile;
+        return !MDLFile.empty();
+    }
+    void ShowError(const std::string& Text) override { Errors.push_back(Text); }
+    void AddLine(const std::string& Text) override { Lines.push_back(Text); }
+    void SetText(const std::string&) override {}
+    void ProcessMessages() override
+    {
+        if (OnPump)
+            OnPump();
+    }
+};
+
+class ConversionCommandTest : public ::testing::Test
+{
+protected:
+    ConversionCommandTest() { command.TimeStamp = [] { return std::string("[stamp]"); }; }
+
+    TScratchDir dir;
+    TScriptedHost host;
+    TConversionCommand command { host };
+};
+
+using Result = TConversionCommand::TResult;
+
+TEST(ConversionNames, FollowTheBaseNameBeforeTheFirstUnderscore)
+{
+    struct TCase
+    {
+        const char* Path;
+        const char* BaseName;
+        const char* FrameTag;
+        const char* MTLFile;
+        const char* Frame2;
+    };
+    const TCase cases[] = {
+        { "/d/ship_0.obj", "ship", "0", "/d/ship.mtl", "/d/ship_2.obj" },
+        { "/d/ship.obj", "ship", "", "/d/ship.mtl", "/d/ship_2.obj" },
+        { "/d/ship_walk_1.obj", "ship", "walk_1", "/d/ship.mtl", "/d/ship_2.obj" },
+        { "/d/_0.obj", "", "0", "/d/.mtl", "/d/_2.obj" },
+        // Only the last dot of the file name starts the extension, and a dot
+        // in a folder name is no extension at all.
+        { "/d.v2/my.ship_0.obj", "my.ship", "0", "/d.v2/my.ship.mtl", "/d.v2/my.ship_2.obj" },
+        { "/d.v2/ship", "ship", "", "/d.v2/ship.mtl", "/d.v2/ship_2.obj" },
+        // The base name is trimmed, the tag is not.
+        { "rel/ ship _ 0.obj", "ship", " 0", "rel/ship.mtl", "rel/ship_2.obj" },
+        { "ship_0.obj", "ship", "0", "ship.mtl", "ship_2.obj" },
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Path);
+        const TConversionNames names = TConversionNames::FromOBJFile(c.Path);
+        EXPECT_EQ(names.BaseName, c.BaseName);
+        EXPECT_EQ(names.FrameTag, c.FrameTag);
+        EXPECT_EQ(names.MTLFile, c.MTLFile);
+        EXPECT_EQ(names.SkinFile, names.Dir + names.BaseName + ".bmp");
+        EXPECT_EQ(names.FrameNamesFile, names.Dir + names.BaseName + ".fns");
+        EXPECT_EQ(names.FrameFile(2), c.Frame2);
+        EXPECT_EQ(names.DefaultMDLFile(), names.Dir + names.BaseName + ".mdl");
+    }
+}
+
+TEST(TimeStamp, LeavesOutTheTimeAtMidnightOnly)
+{
+    const std::string saved = std::setlocale(LC_TIME, nullptr);
+    std::setlocale(LC_TIME, "C");
+    std::tm time {};
+    time.tm_year = 126;
+    time.tm_mon = 11;
+    time.tm_mday = 6;
+    time.tm_hour = 17;
+    time.tm_min = 18;
+    time.tm_sec = 30;
+    EXPECT_EQ(FormatTimeStamp(time), "12/06/26 17:18:30");
+    time.tm_hour = time.tm_min = time.tm_sec = 0;
+    EXPECT_EQ(FormatTimeStamp(time), "12/06/26");
+    time.tm_sec = 1;
+    EXPECT_EQ(FormatTimeStamp(time), "12/06/26 00:00:01");
+    std::setlocale(LC_TIME, saved.c_str());
+}
+
+TEST_F(ConversionCommandTest, LogsEveryStepAndStopsTheSeriesAtTheFirstGap)
+{
+    WriteCube(dir, "ship");
+    WriteText(dir.File("ship_1.obj"), CubeOBJ(0.25f));
+    WriteText(dir.File("ship_3.obj"), CubeOBJ(0.75f));
+    host.OBJFile = dir.File("ship_0.obj");
+    host.MDLFile = dir.File("out.mdl");
+
+    ASSERT_EQ(command.Execute(), Result::Completed) << ::testing::PrintToString(host.Errors);
+    const std::vector<std::string> expected = {
+        "[stamp]:Loading ship_0.obj..",
+        "MTL Loaded.",
+        "[stamp]:Unifying textures into ship.bmp..",
+        "[stamp]:Done.",
+        "[stamp]:Making MDL Frame_0..",
+        "Using default frame name.",
+        "MDL status:8Verts,12Faces,14UV Verts",
+        "[stamp]:Loading Frame_1..",
+        "[stamp]:Adding to MDL Frame_1..",
+        "[stamp]:Done.",
+        "[stamp]:Writing MDL..",
+        "[stamp]:All Done.",
+    };
+    EXPECT_EQ(host.Lines, expected);
+    EXPECT_EQ(command.FrameFile, dir.File("ship_2.obj"));
+    EXPECT_TRUE(FileExists(dir.File("ship.bmp")));
+    // The missing texture got its placeholder, as did the material with none.
+    EXPECT_TRUE(FileExists(dir.File("bricks.bmp")));
+    EXPECT_TRUE(FileExists(dir.File("created_mtl1.bmp")));
+
+    TMDLModel written;
+    written.LoadFromFile(dir.File("out.mdl"));
+    EXPECT_EQ(written.Header.NumFrames, 2);
+    EXPECT_EQ(written.Frames[1].NameText(), "frame1");
+}
+
+TEST_F(ConversionCommandTest, OnlyTheTagZeroStartsASeries)
+{
+    WriteCube(dir, "ship");
+    WriteText(dir.File("ship_1.obj"), CubeOBJ(0.25f));
+    for (const char* name : { "ship.obj", "ship_00.obj", "ship_ 0.obj", "ship_1.obj" }) {
+        SCOPED_TRACE(name);
+        if (!FileExists(dir.File(name)))
+            WriteText(dir.File(name), CubeOBJ(0.5f, "ship.mtl"));
+        host.OBJFile = dir.File(name);
+        host.MDLFile = dir.File("out.mdl");
+        host.Lines.clear();
+        ASSERT_EQ(command.Execute(), Result::Completed);
+        for (const std::string& line : host.Lines)
+            EXPECT_EQ(line.find("Frame_1"), std::string::npos) << line;
+        TMDLModel written;
+        written.LoadFromFile(dir.File("out.mdl"));
+        EXPECT_EQ(written.Header.NumFrames, 1);
+    }
+}
+
+TEST_F(ConversionCommandTest, CancelledDialogsEndTheRunQuietly)
+{
+    host.OBJFile.clear();
+    EXPECT_EQ(command.Execute(), Result::Cancelled);
+    EXPECT_TRUE(host.Lines.empty());
+
+    WriteCube(dir, "ship");
+    host.OBJFile = dir.File("ship_0.obj");
+    host.MDLFile.clear();
+    EXPECT_EQ(command.Execute(), Result::Cancelled);
+    ASSERT_FALSE(host.Lines.empty());
+    EXPECT_EQ(host.Lines.back(), "[stamp]:Done.");
+    EXPECT_TRUE(host.Errors.empty());
+    EXPECT_FALSE(FileExists(dir.File("ship.mdl")));
+    // The model stays built in memory.
+    EXPECT_EQ(command.MDLModel.Header.NumVerts, 8);
+}
+
+TEST_F(ConversionCommandTest, AFailureEndsTheRunWhereItHappensAndIsShownOnce)
+{
+    host.OBJFile = dir.File("none_0.obj");
+    host.MDLFile = dir.File("out.mdl");
+    EXPECT_EQ(command.Execute(), Result::Failed);
+    EXPECT_EQ(host.Lines, std::vector<std::string> { "[stamp]:Loading none_0.obj.." });
+    EXPECT_EQ(host.Errors, std::vector<std::string> { "ファイルが見つかりません." });
+    EXPECT_FALSE(command.Busy());
+
+    // A frame with another vertex count would make an unreadable file: the
+    // run stops before the save, and what was written before stays.
+    WriteCube(dir, "ship");
+    WriteText(dir.File("ship_1.obj"), "v 0 0 0\nv 1 0 0\nv 0 1 0\nvn 0 0 1\nf 1//1 2//1 3//1\n");
+    host.OBJFile = dir.File("ship_0.obj");
+    host.Errors.clear();
+    host.Lines.clear();
+    EXPECT_EQ(command.Execute(), Result::Failed);
+    ASSERT_EQ(host.Errors.size(), 1u);
+    EXPECT_EQ(host.Errors[0], "Frame_1 has 3 vertices, but Frame_0 has 8.");
+    EXPECT_EQ(host.Lines.back(), "[stamp]:Adding to MDL Frame_1..");
+    EXPECT_FALSE(FileExists(dir.File("out.mdl")));
+    EXPECT_TRUE(FileExists(dir.File("ship.bmp")));
+    EXPECT_EQ(command.MDLModel.Header.NumFrames, 1);
+}
+
+TEST_F(ConversionCommandTest, ASecondRunFromInsideTheEventPumpIsRefused)
+{
+    WriteCube(dir, "ship");
+    host.OBJFile = dir.File("ship_0.obj");
+    host.MDLFile = dir.File("out.mdl");
+    std::vector<Result> nested;
+    host.OnPump = [&] { nested.push_back(command.Execute()); };
+    SetProgressRandomState(0); // the reader shows its progress on the first line
+    EXPECT_EQ(command.Execute(), Result::Completed);
+    ASSERT_FALSE(nested.empty());
+    for (const Result result : nested)
+        EXPECT_EQ(result, Result::Refused);
+    EXPECT_EQ(host.OpenDialogs, 1);
+    EXPECT_FALSE(command.Busy());
+}
+
+TEST(FailureText, AddsTheFullStopAndNamesMemoryExhaustion)
+{
+    EXPECT_EQ(FailureText(EConvertError("Incorrect Skin format.")), "Incorrect Skin format.");
+    EXPECT_EQ(FailureText(EConvertError("I/O エラー (32)")), "I/O エラー (32)");
+    EXPECT_EQ(FailureText(std::bad_alloc()), "メモリが不足しています.");
+}
+
+} // namespace
