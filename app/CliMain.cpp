@@ -1,0 +1,189 @@
+// tarvex-cli: the conversion command without a window, for scripts and
+// batches, and a description of MDL5 files.
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <new>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/ConversionCommand.h"
+#include "app/ModelInfo.h"
+
+namespace {
+
+const char* const ProgramName = "tarvex-cli";
+const char* const Version = "0.9";
+
+const char* const UsageText = "Usage: tarvex-cli convert INPUT.obj [OUTPUT.mdl]\n"
+                              "  or:  tarvex-cli info FILE.mdl\n"
+                              "  or:  tarvex-cli --help | --version\n";
+
+const char* const HelpText
+    = "Converts a Wavefront OBJ mesh with its MTL materials and BMP textures into\n"
+      "one 3DGS MDL5 model, and describes MDL5 files.\n"
+      "\n"
+      "  convert INPUT.obj [OUTPUT.mdl]\n"
+      "      Reads INPUT.obj and, beside it, BASE.mtl, where BASE is the file name\n"
+      "      up to its first \"_\". Writes the texture atlas BASE.bmp (and a flat\n"
+      "      texture for every material whose texture is missing) beside it, reads\n"
+      "      the frame names from BASE.fns when present, and adds BASE_1.obj,\n"
+      "      BASE_2.obj, ... as further frames when INPUT is BASE_0.obj.\n"
+      "      OUTPUT defaults to BASE.mdl beside INPUT. The log goes to standard\n"
+      "      output; the reading progress to standard error when it is a terminal.\n"
+      "  info FILE.mdl\n"
+      "      Prints the header, skins, counts and frames of an MDL5 file.\n"
+      "\n"
+      "  --help     display this help and exit\n"
+      "  --version  output version information and exit\n"
+      "\n"
+      "Exit status: 0 on success, 1 when the conversion or the reading fails,\n"
+      "2 on bad usage.\n";
+
+// The window's services on a terminal: the log to standard output as it
+// happens, the progress on one rewritten line of standard error.
+class TConsoleHost : public TConversionHost
+{
+public:
+    TConsoleHost(std::string Input, std::string Output)
+        : FInput(std::move(Input))
+        , FOutput(std::move(Output))
+        , FShowStatus(::isatty(STDERR_FILENO) == 1)
+    {
+    }
+    ~TConsoleHost() override { ClearStatus(); }
+
+    bool AskOBJFile(std::string& FileName) override
+    {
+        FileName = FInput;
+        return true;
+    }
+    bool AskMDLFile(const std::string& Suggestion, std::string& FileName) override
+    {
+        FileName = FOutput.empty() ? Suggestion : FOutput;
+        return true;
+    }
+    void ShowError(const std::string& Text) override { FError = Text; }
+    void AddLine(const std::string& Text) override
+    {
+        ClearStatus();
+        std::cout << Text << std::endl;
+    }
+    void SetText(const std::string& Text) override
+    {
+        if (!FShowStatus)
+            return;
+        std::cerr << "\r" << Text << "\033[K" << std::flush;
+        FStatusShown = true;
+    }
+    void ProcessMessages() override {}
+
+    const std::string& Error() const { return FError; }
+
+private:
+    void ClearStatus()
+    {
+        if (FStatusShown)
+            std::cerr << "\r\033[K" << std::flush;
+        FStatusShown = false;
+    }
+
+    std::string FInput;
+    std::string FOutput;
+    std::string FError;
+    bool FShowStatus;
+    bool FStatusShown = false;
+};
+
+int Fail(const std::string& Text)
+{
+    std::cerr << "tarvex: " << Text << std::endl;
+    return 1;
+}
+
+int BadUsage(const std::string& Problem)
+{
+    std::cerr << ProgramName << ": " << Problem << "\n" << UsageText;
+    return 2;
+}
+
+int Convert(const std::string& Input, const std::string& Output)
+{
+    TConsoleHost host(Input, Output);
+    TConversionCommand command(host);
+    const TConversionCommand::TResult result = command.Execute();
+    std::cout.flush();
+    if (result != TConversionCommand::TResult::Completed)
+        return Fail(host.Error());
+    if (!std::cout)
+        return Fail("cannot write the log to standard output.");
+    return 0;
+}
+
+int Info(const std::string& FileName)
+{
+    TMDLModel model;
+    try {
+        model.LoadFromFile(FileName);
+    } catch (const std::exception& failure) {
+        return Fail(FailureText(failure));
+    }
+    struct stat info {};
+    const std::uint64_t size
+        = ::stat(FileName.c_str(), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+    DescribeMDL(model, FileName, size, std::cout);
+    std::cout.flush();
+    if (!std::cout)
+        return Fail("cannot write to standard output.");
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // The stamps of the log follow the user's date and time formats; numbers
+    // keep the "." the files use.
+    std::setlocale(LC_TIME, "");
+
+    std::vector<std::string> operands;
+    bool optionsEnd = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (!optionsEnd && argument == "--") {
+            optionsEnd = true;
+        } else if (!optionsEnd && argument == "--help") {
+            std::cout << UsageText << "\n" << HelpText;
+            return 0;
+        } else if (!optionsEnd && argument == "--version") {
+            std::cout << ProgramName << " (Tarvex) " << Version << "\n"
+                      << "This is free software: you are free to change and redistribute it.\n"
+                      << "There is NO WARRANTY, to the extent permitted by law.\n";
+            return 0;
+        } else if (!optionsEnd && argument.size() > 1 && argument[0] == '-') {
+            return BadUsage("unknown option '" + argument + "'");
+        } else {
+            operands.push_back(argument);
+        }
+    }
+
+    if (operands.empty())
+        return BadUsage("no command given");
+    const std::string& command = operands[0];
+    if (command == "convert") {
+        if (operands.size() < 2 || operands.size() > 3)
+            return BadUsage("convert takes an OBJ file and an optional MDL file");
+        return Convert(operands[1], operands.size() == 3 ? operands[2] : std::string());
+    }
+    if (command == "info") {
+        if (operands.size() != 2)
+            return BadUsage("info takes one MDL file");
+        return Info(operands[1]);
+    }
+    return BadUsage("unknown command '" + command + "'");
+}

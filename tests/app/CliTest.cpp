@@ -1,0 +1,235 @@
+// tarvex-cli from the outside: the built program run on models written into
+// a scratch folder, its exit status, what it prints, the files it leaves,
+// and the MDL bytes read back through the reader. With Debian's assimp
+// installed, the converted example is also loaded by that independent reader.
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <sstream>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "AppTestUtil.h"
+#include "mdl/MDLClass.h"
+#include "util/TextFile.h"
+
+namespace {
+
+struct TRun
+{
+    int Status = -1; // the exit status; -1 for a signal
+    std::string Out;
+    std::string Err;
+};
+
+std::string ReadText(const std::string& Path)
+{
+    const std::vector<std::uint8_t> bytes = ReadAllBytes(Path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// Runs Program with Arguments in Folder, standard output and error into files.
+TRun RunProgram(const TScratchDir& Folder, const std::string& Program, std::vector<std::string> Arguments)
+{
+    const std::string outFile = Folder.File(".stdout");
+    const std::string errFile = Folder.File(".stderr");
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(Program.c_str()));
+    for (std::string& argument : Arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (out < 0 || err < 0 || ::chdir(Folder.Path().c_str()) != 0)
+            ::_exit(127);
+        // The C locale's stamps, so the tests know their form.
+        ::setenv("LC_ALL", "C", 1);
+        ::dup2(out, STDOUT_FILENO);
+        ::dup2(err, STDERR_FILENO);
+        ::execvp(argv[0], argv.data());
+        ::_exit(127);
+    }
+    TRun run;
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child)
+        return run;
+    run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.Out = ReadText(outFile);
+    run.Err = ReadText(errFile);
+    std::filesystem::remove(outFile);
+    std::filesystem::remove(errFile);
+    return run;
+}
+
+TRun Cli(const TScratchDir& Folder, std::vector<std::string> Arguments)
+{
+    return RunProgram(Folder, TARVEX_CLI, std::move(Arguments));
+}
+
+// The log with every time stamp of the C locale ("12/08/26 07:47:24", or
+// the date alone at midnight) replaced by "@", so the lines compare.
+std::vector<std::string> Unstamped(const std::string& Out)
+{
+    static const std::regex stamp("^[0-9]{2}/[0-9]{2}/[0-9]{2}( [0-9]{2}:[0-9]{2}:[0-9]{2})?:");
+    std::vector<std::string> lines;
+    std::istringstream in(Out);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(std::regex_replace(line, stamp, "@:"));
+    return lines;
+}
+
+TEST(Cli, ConvertsASeriesWithFrameNamesAndMissingTexturesBesideTheOBJ)
+{
+    TScratchDir dir;
+    WriteCube(dir, "crate");
+    WriteText(dir.File("crate_1.obj"), CubeOBJ(0.25f));
+    WriteText(dir.File("crate_2.obj"), CubeOBJ(0.75f));
+    WriteText(dir.File("crate.fns"), "rest\r\nsquash\r\nstretch\r\n");
+
+    const TRun run = Cli(dir, { "convert", "crate_0.obj" });
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    // Standard error is no terminal here: no progress, no noise.
+    EXPECT_EQ(run.Err, "");
+    const std::vector<std::string> expected = {
+        "@:Loading crate_0.obj..",
+        "MTL Loaded.",
+        "@:Unifying textures into crate.bmp..",
+        "@:Done.",
+        "@:Making MDL Frame_0..",
+        "Frame name list loaded.",
+        "MDL status:8Verts,12Faces,14UV Verts",
+        "@:Loading Frame_1..",
+        "@:Adding to MDL Frame_1..",
+        "@:Loading Frame_2..",
+        "@:Adding to MDL Frame_2..",
+        "@:Done.",
+        "@:Writing MDL..",
+        "@:All Done.",
+    };
+    EXPECT_EQ(Unstamped(run.Out), expected) << run.Out;
+    for (const char* side : { "crate.bmp", "bricks.bmp", "created_mtl1.bmp" })
+        EXPECT_TRUE(FileExists(dir.File(side))) << side;
+
+    TMDLModel model;
+    model.LoadFromFile(dir.File("crate.mdl"));
+    EXPECT_EQ(model.Header.NumVerts, 8);
+    EXPECT_EQ(model.Header.NumTris, 12);
+    EXPECT_EQ(model.Header.NumSkinVerts, 14);
+    EXPECT_EQ(model.Header.NumSkins, 2);
+    ASSERT_EQ(model.Frames.size(), 3u);
+    EXPECT_EQ(model.Frames[0].NameText(), "rest");
+    EXPECT_EQ(model.Frames[2].NameText(), "stretch");
+    // The frames are the three files: a bigger cube, a bigger box.
+    EXPECT_LT(model.Frames[1].BBoxMax.Coord[0], model.Frames[0].BBoxMax.Coord[0]);
+    EXPECT_GT(model.Frames[2].BBoxMax.Coord[0], model.Frames[0].BBoxMax.Coord[0]);
+    // Two textures of 80 x 80 side by side make the atlas the first skin.
+    ASSERT_TRUE(model.TextureSkin);
+    EXPECT_EQ(model.TextureSkin->Width, 160);
+    EXPECT_EQ(model.TextureSkin->Height, 80);
+
+    // info describes the same file.
+    const TRun info = Cli(dir, { "info", "crate.mdl" });
+    ASSERT_EQ(info.Status, 0) << info.Err;
+    EXPECT_NE(info.Out.find("NumFrames:     3\n"), std::string::npos) << info.Out;
+    EXPECT_NE(info.Out.find("Skin 0:        type 5 (blue, green, red, alpha), 160 x 80, 51200 bytes"),
+        std::string::npos)
+        << info.Out;
+    EXPECT_NE(info.Out.find("Frame 1:       \"squash\", 8 vertices, box ("), std::string::npos)
+        << info.Out;
+}
+
+TEST(Cli, ConvertsAMeshWithoutMaterialsToTheNamedOutput)
+{
+    TScratchDir dir;
+    WriteText(dir.File("bare.obj"), CubeOBJ(0.5f));
+    std::filesystem::create_directory(dir.File("out"));
+
+    const TRun run = Cli(dir, { "convert", "bare.obj", "out/model.mdl" });
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Out.find("MTL Loaded."), std::string::npos);
+    TMDLModel model;
+    model.LoadFromFile(dir.File("out/model.mdl"));
+    EXPECT_EQ(model.Header.NumVerts, 8);
+    EXPECT_EQ(model.Frames.size(), 1u);
+    EXPECT_FALSE(FileExists(dir.File("bare.mdl")));
+}
+
+TEST(Cli, AFailureExitsWithTheErrorBoxTextAndWritesNoModel)
+{
+    TScratchDir dir;
+    WriteCube(dir, "bad");
+    WriteText(dir.File("bad_1.obj"), "v 0 zero 0\n");
+
+    const TRun run = Cli(dir, { "convert", "bad_0.obj" });
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(run.Err, "tarvex: 'zero' は浮動小数点数ではありません.\n");
+    EXPECT_EQ(Unstamped(run.Out).back(), "@:Loading Frame_1..");
+    EXPECT_FALSE(FileExists(dir.File("bad.mdl")));
+    // What was done before the failure stays done.
+    EXPECT_TRUE(FileExists(dir.File("bad.bmp")));
+
+    const TRun missing = Cli(dir, { "convert", "none.obj" });
+    EXPECT_EQ(missing.Status, 1);
+    EXPECT_EQ(missing.Err, "tarvex: ファイルが見つかりません.\n");
+}
+
+TEST(Cli, InfoRefusesAMalformedFile)
+{
+    TScratchDir dir;
+    WriteText(dir.File("short.mdl"), "MDL5");
+    const TRun run = Cli(dir, { "info", "short.mdl" });
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(run.Err.rfind("tarvex: ", 0), 0u) << run.Err;
+    EXPECT_EQ(run.Out, "");
+}
+
+TEST(Cli, UsageErrorsExitWithTwoAndHelpAndVersionWithZero)
+{
+    TScratchDir dir;
+    for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>> {
+             {}, { "turn" }, { "convert" }, { "convert", "a", "b", "c" }, { "info" },
+             { "--verbose", "info", "x.mdl" } }) {
+        const TRun run = Cli(dir, arguments);
+        EXPECT_EQ(run.Status, 2) << ::testing::PrintToString(arguments);
+        EXPECT_NE(run.Err.find("Usage: tarvex-cli convert"), std::string::npos) << run.Err;
+        EXPECT_EQ(run.Out, "");
+    }
+    const TRun help = Cli(dir, { "--help" });
+    EXPECT_EQ(help.Status, 0);
+    EXPECT_EQ(help.Out.rfind("Usage: tarvex-cli convert", 0), 0u);
+    const TRun version = Cli(dir, { "--version" });
+    EXPECT_EQ(version.Status, 0);
+    EXPECT_EQ(version.Out.rfind("tarvex-cli (Tarvex) 0.9\n", 0), 0u) << version.Out;
+
+    // After "--" a name that starts with "-" is a file, not an option.
+    WriteText(dir.File("-odd.obj"), CubeOBJ());
+    const TRun odd = Cli(dir, { "convert", "--", "-odd.obj", "odd.mdl" });
+    EXPECT_EQ(odd.Status, 0) << odd.Err;
+    EXPECT_TRUE(FileExists(dir.File("odd.mdl")));
+}
+
+TEST(Cli, TheConvertedExampleLoadsInAnIndependentReader)
+{
+    TScratchDir dir;
+    std::filesystem::copy(TARVEX_EXAMPLES, dir.Path(), std::filesystem::copy_options::recursive);
+    const TRun run = Cli(dir, { "convert", "windmill_0.obj" });
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    TMDLModel model;
+    model.LoadFromFile(dir.File("windmill.mdl"));
+    EXPECT_EQ(model.Frames.size(), 3u);
+
+    if (std::system("command -v assimp >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "assimp (Debian's assimp-utils) is not installed";
+    const TRun assimp = RunProgram(dir, "assimp", { "info", "windmill.mdl" });
+    EXPECT_EQ(assimp.Status, 0) << assimp.Out << assimp.Err;
+    EXPECT_EQ(assimp.Err.find("ERROR"), std::string::npos) << assimp.Err;
+    EXPECT_NE(assimp.Out.find("Faces:              20"), std::string::npos) << assimp.Out;
+}
+
+} // namespace
