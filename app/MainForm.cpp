@@ -1,0 +1,238 @@
+#include "app/MainForm.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QFont>
+#include <QIcon>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QScrollBar>
+#include <QShowEvent>
+#include <QStatusBar>
+#include <QStringList>
+#include <QTextCursor>
+#include <QWindow>
+
+#include "app/tarvex.xpm"
+
+const char* const ApplicationTitle = "Tarvex";
+
+namespace {
+
+const char* const FormCaption = "Tarvex Ver0.9";
+// The outer size, frame included, and the height of the status bar.
+constexpr int FormWidth = 537;
+constexpr int FormHeight = 366;
+constexpr int StatusBarHeight = 19;
+constexpr int FontPixelSize = 12;
+constexpr int RuleLength = 92;
+
+QStringList BannerLines()
+{
+    const QString rule(RuleLength, QLatin1Char('-'));
+    return {
+        rule,
+        QStringLiteral("Tarvex"),
+        QStringLiteral("Written by the Tarvex developers."),
+        QStringLiteral("Please read Readme.txt."),
+        QStringLiteral("Free to use; no warranty of any kind."),
+        rule,
+        QStringLiteral("PLEASE NOTE THAT:"),
+        QStringLiteral("This software supports subset feature of the OBJ format."),
+        QStringLiteral("Backup your original models before using this software."),
+        rule,
+        QStringLiteral("CAUTION:"),
+        QStringLiteral("When using someone's mesh model,"),
+        QStringLiteral("you must check and follow legal stuff(like EULA)"),
+        QStringLiteral("of the original mesh model in advance."),
+        rule,
+    };
+}
+
+} // namespace
+
+// The command borrows the window as its host; it calls back only once a run
+// has started, long after construction.
+TMainForm::TMainForm(QWidget* Parent)
+    : QMainWindow(Parent)
+    , Command(*this)
+{
+    CreateComponents();
+    FormCreate();
+}
+
+TMainForm::~TMainForm() = default;
+
+void TMainForm::CreateComponents()
+{
+    setWindowTitle(QString::fromUtf8(FormCaption));
+    setWindowIcon(QIcon(QPixmap(tarvex_xpm)));
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(FontPixelSize);
+    font.setWeight(QFont::Normal);
+    font.setStyle(QFont::StyleNormal);
+    setFont(font);
+    resize(FormWidth, FormHeight);
+
+    // Qt's own dialogs rather than the desktop's: the same on every
+    // platform, and their settings can be read back.
+    OpenDialog = new QFileDialog(this);
+    OpenDialog->setOption(QFileDialog::DontUseNativeDialog);
+    OpenDialog->setAcceptMode(QFileDialog::AcceptOpen);
+    // A name that does not exist is handed on; reading it then fails.
+    OpenDialog->setFileMode(QFileDialog::AnyFile);
+    OpenDialog->setNameFilter(QStringLiteral("OBJ (*.obj)"));
+    OpenDialog->setDefaultSuffix(QStringLiteral("obj"));
+
+    StsMemo = new QPlainTextEdit(this);
+    StsMemo->setReadOnly(true);
+    StsMemo->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    // The log only grows; an undo history of it would be memory for nothing.
+    StsMemo->setUndoRedoEnabled(false);
+    StsMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    StsMemo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    StsMemo->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    StsMemo->setPlainText(BannerLines().join(QLatin1Char('\n')));
+    setCentralWidget(StsMemo);
+    // The only control that takes focus, so it is first in the tab order.
+    StsMemo->setFocus();
+
+    // No "&" in the captions: Qt would make shortcut keys of them.
+    MainMenu = new QMenuBar(this);
+    setMenuBar(MainMenu);
+
+    SaveDialog = new QFileDialog(this);
+    SaveDialog->setOption(QFileDialog::DontUseNativeDialog);
+    SaveDialog->setAcceptMode(QFileDialog::AcceptSave);
+    SaveDialog->setFileMode(QFileDialog::AnyFile);
+    SaveDialog->setNameFilter(QStringLiteral("3DGS MDL5 (*.mdl)"));
+    SaveDialog->setDefaultSuffix(QStringLiteral("mdl"));
+    SaveDialog->setOption(QFileDialog::DontConfirmOverwrite);
+
+    OBJ1 = MainMenu->addMenu(QStringLiteral("File"));
+    OptionOBJLoad = OBJ1->addAction(QStringLiteral("Load OBJ and Convert to MDL"));
+    connect(OptionOBJLoad, &QAction::triggered, this, &TMainForm::OptionOBJLoadClick);
+
+    StatusBar = new QStatusBar(this);
+    StatusBar->setFixedHeight(StatusBarHeight);
+    StatusText = new QLabel(StatusBar);
+    StatusText->setTextFormat(Qt::PlainText);
+    // A stretch makes the one panel span the whole bar.
+    StatusBar->addWidget(StatusText, 1);
+    setStatusBar(StatusBar);
+}
+
+void TMainForm::FormCreate()
+{
+    // Both dialogs start beside the program. The command and its models
+    // exist already: they are members and were wired up with the window.
+    const QString programDir = QCoreApplication::applicationDirPath() + QLatin1Char('/');
+    OpenDialog->setDirectory(programDir);
+    SaveDialog->setDirectory(programDir);
+}
+
+void TMainForm::AddLine(const std::string& Text)
+{
+    StsMemo->appendPlainText(QString::fromStdString(Text));
+    // The newest line is the one to see, wherever the user had scrolled to.
+    StsMemo->moveCursor(QTextCursor::End);
+    QScrollBar* bar = StsMemo->verticalScrollBar();
+    bar->setValue(bar->maximum());
+}
+
+void TMainForm::SetText(const std::string& Text)
+{
+    StatusText->setText(QString::fromStdString(Text));
+}
+
+void TMainForm::ProcessMessages()
+{
+    QCoreApplication::processEvents();
+}
+
+bool TMainForm::AskOBJFile(std::string& FileName)
+{
+    if (!ExecDialog(*OpenDialog))
+        return false;
+    FileName = OpenDialog->selectedFiles().value(0).toStdString();
+    return !FileName.empty();
+}
+
+bool TMainForm::AskMDLFile(const std::string& Suggestion, std::string& FileName)
+{
+    // The dialog offers its own folder and the name typed last, not the
+    // suggestion beside the OBJ file.
+    static_cast<void>(Suggestion);
+    if (!ExecDialog(*SaveDialog))
+        return false;
+    FileName = SaveDialog->selectedFiles().value(0).toStdString();
+    return !FileName.empty();
+}
+
+void TMainForm::ShowError(const std::string& Text)
+{
+    QMessageBox box(QMessageBox::Critical, QString::fromUtf8(ApplicationTitle),
+        QString::fromStdString(Text), QMessageBox::Ok, this);
+    // File names in a message must not be read as markup.
+    box.setTextFormat(Qt::PlainText);
+    box.setWindowModality(Qt::WindowModal);
+    ExecMessageBox(box);
+}
+
+void TMainForm::OptionOBJLoadClick()
+{
+    // Refused inside the command when a run is already going on.
+    Command.Execute();
+}
+
+bool TMainForm::ExecDialog(QFileDialog& Dialog)
+{
+    return Dialog.exec() == QDialog::Accepted;
+}
+
+void TMainForm::ExecMessageBox(QMessageBox& Box)
+{
+    Box.exec();
+}
+
+void TMainForm::closeEvent(QCloseEvent* Event)
+{
+    // The OBJ reader lets window events run; the models must outlive the
+    // run that is using them.
+    if (Command.Busy())
+        Event->ignore();
+    else
+        Event->accept();
+}
+
+void TMainForm::showEvent(QShowEvent* Event)
+{
+    QMainWindow::showEvent(Event);
+    if (!FPlaced && !Event->spontaneous()) {
+        FPlaced = true;
+        PlaceOnScreen();
+    }
+}
+
+void TMainForm::PlaceOnScreen()
+{
+    // Qt sizes the client area; the frame is the window manager's, and its
+    // margins are known only where the platform reports them.
+    QMargins frame;
+    if (const QWindow* window = windowHandle())
+        frame = window->frameMargins();
+    resize(FormWidth - frame.left() - frame.right(), FormHeight - frame.top() - frame.bottom());
+    // A window's position is that of its frame.
+    if (const QScreen* screen = this->screen()) {
+        const QRect area = screen->availableGeometry();
+        move(
+            area.x() + (area.width() - FormWidth) / 2, area.y() + (area.height() - FormHeight) / 2);
+    }
+}

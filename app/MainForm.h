@@ -1,0 +1,78 @@
+// The main window: the File menu with the conversion command, the activity
+// log, the status panel, the two file dialogs and the error box. The window
+// is the command's host; the command itself lives in ConversionCommand.
+#pragma once
+
+#include <string>
+
+#include <QMainWindow>
+
+#include "app/ConversionCommand.h"
+
+class QAction;
+class QCloseEvent;
+class QFileDialog;
+class QLabel;
+class QMenu;
+class QMenuBar;
+class QMessageBox;
+class QPlainTextEdit;
+class QShowEvent;
+class QStatusBar;
+
+// The application's title: the name on the task bar and the title of the
+// error box.
+extern const char* const ApplicationTitle;
+
+class TMainForm : public QMainWindow, public TConversionHost
+{
+    Q_OBJECT
+
+public:
+    explicit TMainForm(QWidget* Parent = nullptr);
+    ~TMainForm() override;
+
+    // The components, owned by the window through Qt's parent links.
+    QFileDialog* OpenDialog = nullptr;
+    QPlainTextEdit* StsMemo = nullptr;
+    QMenuBar* MainMenu = nullptr;
+    QFileDialog* SaveDialog = nullptr;
+    QMenu* OBJ1 = nullptr;
+    QAction* OptionOBJLoad = nullptr;
+    QStatusBar* StatusBar = nullptr;
+    // The status bar's only panel.
+    QLabel* StatusText = nullptr;
+
+    // The command and its two models, created with the window and released
+    // with it.
+    TConversionCommand Command;
+
+    // TConversionHost
+    void AddLine(const std::string& Text) override;
+    void SetText(const std::string& Text) override;
+    void ProcessMessages() override;
+    bool AskOBJFile(std::string& FileName) override;
+    bool AskMDLFile(const std::string& Suggestion, std::string& FileName) override;
+    void ShowError(const std::string& Text) override;
+
+public slots:
+    void OptionOBJLoadClick();
+
+protected:
+    // Every dialog and box is shown through these two, so that tests can
+    // stand in for the user. ExecDialog returns true when the dialog was
+    // accepted; the chosen file is then Dialog.selectedFiles().value(0).
+    virtual bool ExecDialog(QFileDialog& Dialog);
+    virtual void ExecMessageBox(QMessageBox& Box);
+
+    void closeEvent(QCloseEvent* Event) override;
+    void showEvent(QShowEvent* Event) override;
+
+private:
+    void CreateComponents();
+    void FormCreate();
+    // Gives the window its outer size and centres it on its screen.
+    void PlaceOnScreen();
+
+    bool FPlaced = false;
+};
