@@ -2,7 +2,7 @@
 # Sourced, not run. TARVEX_BUILD_DIR and TARVEX_CMAKE_ARGS may be set first.
 
 TARVEX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-TARVEX_PACKAGES=(g++ cmake ninja-build libgtest-dev libgmock-dev)
+TARVEX_PACKAGES=(g++ cmake ninja-build libgtest-dev libgmock-dev qt6-base-dev)
 
 tarvex_install_packages()
 {
@@ -26,5 +26,8 @@ tarvex_build()
 {
     local dir=$1
     shift
-    cmake -S "$TARVEX_ROOT" -B "$dir" -G Ninja "$@" >/dev/null && cmake --build "$dir" -j "$(nproc)"
+    # A tree configured before keeps its generator: naming another one fails.
+    local generator=(-G Ninja)
+    [ -f "$dir/CMakeCache.txt" ] && generator=()
+    cmake -S "$TARVEX_ROOT" -B "$dir" "${generator[@]}" "$@" >/dev/null && cmake --build "$dir" -j "$(nproc)"
 }

@@ -13,7 +13,8 @@ if [ "${1:-}" = "--sanitize" ]; then
     export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 fi
 
-tarvex_install_packages
+# assimp-utils: an independent reader of the format for the end-to-end tests.
+tarvex_install_packages assimp-utils
 tarvex_build "$build" "${args[@]}"
 cd "$build"
 ctest --output-on-failure --no-tests=error -j "$(nproc)"
