@@ -1,6 +1,6 @@
 // The conversion command against a scripted front end: the names it derives,
-// the frame series, the lines it logs, dialogs that are cancelled, failures
-// and a second run started from inside the event pump.
+// the frame series, the lines it logs and failures. The window's tests drive
+// the same command through the dialogs, the error box and the event pump.
 #include "app/ConversionCommand.h"
 
 #include <clocale>
@@ -20,12 +20,9 @@ public:
     std::string MDLFile; // empty: the save dialog is cancelled
     std::vector<std::string> Lines;
     std::vector<std::string> Errors;
-    std::function<void()> OnPump;
-    int OpenDialogs = 0;
 
     bool AskOBJFile(std::string& FileName) override
     {
-        ++OpenDialogs;
         FileName = OBJFile;
         return !OBJFile.empty();
     }
@@ -37,11 +34,7 @@ public:
     void ShowError(const std::string& Text) override { Errors.push_back(Text); }
     void AddLine(const std::string& Text) override { Lines.push_back(Text); }
     void SetText(const std::string&) override {}
-    void ProcessMessages() override
-    {
-        if (OnPump)
-            OnPump();
-    }
+    void ProcessMessages() override {}
 };
 
 class ConversionCommandTest : public ::testing::Test
@@ -167,24 +160,6 @@ TEST_F(ConversionCommandTest, OnlyTheTagZeroStartsASeries)
     }
 }
 
-TEST_F(ConversionCommandTest, CancelledDialogsEndTheRunQuietly)
-{
-    host.OBJFile.clear();
-    EXPECT_EQ(command.Execute(), Result::Cancelled);
-    EXPECT_TRUE(host.Lines.empty());
-
-    WriteCube(dir, "ship");
-    host.OBJFile = dir.File("ship_0.obj");
-    host.MDLFile.clear();
-    EXPECT_EQ(command.Execute(), Result::Cancelled);
-    ASSERT_FALSE(host.Lines.empty());
-    EXPECT_EQ(host.Lines.back(), "[stamp]:Done.");
-    EXPECT_TRUE(host.Errors.empty());
-    EXPECT_FALSE(FileExists(dir.File("ship.mdl")));
-    // The model stays built in memory.
-    EXPECT_EQ(command.MDLModel.Header.NumVerts, 8);
-}
-
 TEST_F(ConversionCommandTest, AFailureEndsTheRunWhereItHappensAndIsShownOnce)
 {
     host.OBJFile = dir.File("none_0.obj");
@@ -208,22 +183,6 @@ TEST_F(ConversionCommandTest, AFailureEndsTheRunWhereItHappensAndIsShownOnce)
     EXPECT_FALSE(FileExists(dir.File("out.mdl")));
     EXPECT_TRUE(FileExists(dir.File("ship.bmp")));
     EXPECT_EQ(command.MDLModel.Header.NumFrames, 1);
-}
-
-TEST_F(ConversionCommandTest, ASecondRunFromInsideTheEventPumpIsRefused)
-{
-    WriteCube(dir, "ship");
-    host.OBJFile = dir.File("ship_0.obj");
-    host.MDLFile = dir.File("out.mdl");
-    std::vector<Result> nested;
-    host.OnPump = [&] { nested.push_back(command.Execute()); };
-    SetProgressRandomState(0); // the reader shows its progress on the first line
-    EXPECT_EQ(command.Execute(), Result::Completed);
-    ASSERT_FALSE(nested.empty());
-    for (const Result result : nested)
-        EXPECT_EQ(result, Result::Refused);
-    EXPECT_EQ(host.OpenDialogs, 1);
-    EXPECT_FALSE(command.Busy());
 }
 
 TEST(FailureText, AddsTheFullStopAndNamesMemoryExhaustion)

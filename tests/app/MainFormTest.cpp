@@ -1,6 +1,5 @@
 // The window, driven offscreen: the dialogs and the error box are answered
 // by a script instead of a user.
-#include <array>
 #include <clocale>
 #include <deque>
 #include <filesystem>
@@ -22,9 +21,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include "TestUtil.h"
+#include "AppTestUtil.h"
 #include "app/MainForm.h"
-#include "image/Bitmap.h"
 #include "mdl/MDLClass.h"
 #include "obj/OBJClass.h"
 
@@ -91,37 +89,6 @@ protected:
     }
 };
 
-// A box of 8 corners as 12 triangles with 14 texture coordinates, scaled.
-std::string BoxOBJ(float Scale)
-{
-    std::string text = "usemtl hull\n";
-    for (int i = 0; i < 8; ++i) {
-        const float x = (i == 1 || i == 2 || i == 5 || i == 6) ? Scale : -Scale;
-        const float y = (i == 2 || i == 3 || i == 6 || i == 7) ? Scale : -Scale;
-        const float z = i >= 4 ? Scale : -Scale;
-        text += "v " + std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(z) + "\n";
-    }
-    for (int i = 0; i < 14; ++i)
-        text += "vt " + std::to_string(i / 13.0) + " " + std::to_string((i % 4) / 3.0) + "\n";
-    text += "vn 0 0 -1\nvn 0 0 1\nvn 0 -1 0\nvn 0 1 0\nvn -1 0 0\nvn 1 0 0\n";
-    // The sides in the order of the normals, each cut into two triangles.
-    const int sides[6][4] = { { 1, 4, 3, 2 }, { 5, 6, 7, 8 }, { 1, 2, 6, 5 }, { 3, 4, 8, 7 },
-        { 4, 1, 5, 8 }, { 2, 3, 7, 6 } };
-    int uv = 0;
-    for (int n = 0; n < 6; ++n) {
-        const int* q = sides[n];
-        for (const auto& t : { std::array { q[0], q[1], q[2] }, std::array { q[0], q[2], q[3] } }) {
-            text += "f";
-            for (const int v : t) {
-                text += " " + std::to_string(v) + "/" + std::to_string(uv++ % 14 + 1) + "/"
-                    + std::to_string(n + 1);
-            }
-            text += "\n";
-        }
-    }
-    return text;
-}
-
 class MainFormTest : public ::testing::Test
 {
 protected:
@@ -131,17 +98,11 @@ protected:
         Form.show();
     }
 
-    // ship_0.obj and ship_1.obj beside ship.mtl and its texture; no ship.fns.
+    // ship_0.obj and ship_1.obj beside ship.mtl; no ship.fns.
     void WriteShip()
     {
-        WriteText(Dir.File("ship.mtl"), "newmtl hull\nKd 0.8 0.2 0.2\nmap_Kd hull.bmp\n");
-        TBitmap texture;
-        texture.SetBitsPerPixel(24);
-        texture.SetWidth(16);
-        texture.SetHeight(8);
-        texture.SaveBmpFile(Dir.File("hull.bmp"));
-        WriteText(Dir.File("ship_0.obj"), BoxOBJ(1.0f));
-        WriteText(Dir.File("ship_1.obj"), BoxOBJ(0.5f));
+        WriteCube(Dir, "ship");
+        WriteText(Dir.File("ship_1.obj"), CubeOBJ(0.25f));
     }
 
     // The log below the banner.
