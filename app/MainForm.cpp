@@ -81,15 +81,7 @@ void TMainForm::CreateComponents()
     setFont(font);
     resize(FormWidth, FormHeight);
 
-    // Qt's own dialogs rather than the desktop's: the same on every
-    // platform, and their settings can be read back.
-    OpenDialog = new QFileDialog(this);
-    OpenDialog->setOption(QFileDialog::DontUseNativeDialog);
-    OpenDialog->setAcceptMode(QFileDialog::AcceptOpen);
-    // A name that does not exist is handed on; reading it then fails.
-    OpenDialog->setFileMode(QFileDialog::AnyFile);
-    OpenDialog->setNameFilter(QStringLiteral("OBJ (*.obj)"));
-    OpenDialog->setDefaultSuffix(QStringLiteral("obj"));
+    OpenDialog = MakeFileDialog(QFileDialog::AcceptOpen, "OBJ (*.obj)", "obj");
 
     StsMemo = new QPlainTextEdit(this);
     StsMemo->setReadOnly(true);
@@ -108,12 +100,7 @@ void TMainForm::CreateComponents()
     MainMenu = new QMenuBar(this);
     setMenuBar(MainMenu);
 
-    SaveDialog = new QFileDialog(this);
-    SaveDialog->setOption(QFileDialog::DontUseNativeDialog);
-    SaveDialog->setAcceptMode(QFileDialog::AcceptSave);
-    SaveDialog->setFileMode(QFileDialog::AnyFile);
-    SaveDialog->setNameFilter(QStringLiteral("3DGS MDL5 (*.mdl)"));
-    SaveDialog->setDefaultSuffix(QStringLiteral("mdl"));
+    SaveDialog = MakeFileDialog(QFileDialog::AcceptSave, "3DGS MDL5 (*.mdl)", "mdl");
     SaveDialog->setOption(QFileDialog::DontConfirmOverwrite);
 
     OBJ1 = MainMenu->addMenu(QStringLiteral("File"));
@@ -127,6 +114,21 @@ void TMainForm::CreateComponents()
     // A stretch makes the one panel span the whole bar.
     StatusBar->addWidget(StatusText, 1);
     setStatusBar(StatusBar);
+}
+
+QFileDialog* TMainForm::MakeFileDialog(
+    QFileDialog::AcceptMode Mode, const char* Filter, const char* DefaultSuffix)
+{
+    // Qt's own dialogs rather than the desktop's: the same on every
+    // platform, and their settings can be read back.
+    auto* dialog = new QFileDialog(this);
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setAcceptMode(Mode);
+    // A name that does not exist is handed on; reading it then fails.
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setNameFilter(QString::fromUtf8(Filter));
+    dialog->setDefaultSuffix(QString::fromUtf8(DefaultSuffix));
+    return dialog;
 }
 
 void TMainForm::FormCreate()

@@ -5,13 +5,13 @@
 
 #include <string>
 
+#include <QFileDialog>
 #include <QMainWindow>
 
 #include "app/ConversionCommand.h"
 
 class QAction;
 class QCloseEvent;
-class QFileDialog;
 class QLabel;
 class QMenu;
 class QMenuBar;
@@ -70,6 +70,8 @@ protected:
 
 private:
     void CreateComponents();
+    QFileDialog* MakeFileDialog(
+        QFileDialog::AcceptMode Mode, const char* Filter, const char* DefaultSuffix);
     void FormCreate();
     // Gives the window its outer size and centres it on its screen.
     void PlaceOnScreen();
