@@ -3,6 +3,7 @@
 #include <new>
 
 #include "util/Split.h"
+#include "util/Errors.h"
 #include "util/TextFile.h"
 
 namespace {
@@ -83,6 +84,10 @@ std::string FailureText(const std::exception& Failure)
 {
     if (dynamic_cast<const std::bad_alloc*>(&Failure))
         return ErrorBoxText(SOutOfMemory);
+    // Our messages may quote input that holds a NUL byte; what() would end
+    // the text there.
+    if (const auto* own = dynamic_cast<const Exception*>(&Failure))
+        return ErrorBoxText(own->Message());
     return ErrorBoxText(Failure.what());
 }
 

@@ -21,6 +21,7 @@
 #include "util/AtomicFile.h"
 #include "util/Errors.h"
 #include "util/LittleEndian.h"
+#include "util/TextFile.h"
 
 namespace {
 
@@ -397,7 +398,8 @@ void PutS32(std::vector<std::uint8_t>& out, std::int32_t v)
 void TBitmap::LoadBmpFile(const std::string& path)
 {
     // O_NONBLOCK keeps a FIFO from blocking the open; it is refused below anyway.
-    TFileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    TFileHandle file(
+        HasNulByte(path) ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat st;
     if (file.Fd() < 0 || ::fstat(file.Fd(), &st) != 0 || !S_ISREG(st.st_mode))
         throw EFOpenError(FormatMessage(SFOpenError, path));
@@ -505,16 +507,21 @@ void TBitmap::SaveBmpFile(const std::string& path) const
     } catch (const EInOutError&) {
         throw EFCreateError(FormatMessage(SFCreateError, path));
     }
-    auto finish = [&file](const std::uint8_t* data, std::size_t size) {
+    // The headers and the pixel store go out as they are: the pixels are not
+    // copied into one buffer first, which would double the memory a large
+    // atlas needs.
+    auto finish = [&file](const std::uint8_t* headers, std::size_t headerSize,
+                      const std::uint8_t* pixels, std::size_t pixelSize) {
         try {
-            file->Write(data, size);
+            file->Write(headers, headerSize);
+            file->Write(pixels, pixelSize);
             file->Commit();
         } catch (const EInOutError&) {
             throw EWriteError(SWriteError);
         }
     };
     if (!HasPixels()) {
-        finish(nullptr, 0);
+        finish(nullptr, 0, nullptr, 0);
         return;
     }
 
@@ -544,7 +551,7 @@ void TBitmap::SaveBmpFile(const std::string& path) const
         throw EWriteError(SWriteError);
 
     std::vector<std::uint8_t> out;
-    out.reserve(static_cast<std::size_t>(offBits + sizeImage));
+    out.reserve(offBits);
     // BITMAPFILEHEADER
     PutU16(out, BmpSignature); // bfType
     PutU32(out, offBits + static_cast<std::uint32_t>(sizeImage)); // bfSize
@@ -574,7 +581,5 @@ void TBitmap::SaveBmpFile(const std::string& path) const
         out.push_back(0);
     }
     assert(out.size() == offBits);
-    out.insert(out.end(), FPixels.begin(), FPixels.end());
-
-    finish(out.data(), out.size());
+    finish(out.data(), out.size(), FPixels.data(), FPixels.size());
 }

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "util/Errors.h"
+#include "util/TextFile.h"
 
 namespace {
 
@@ -64,7 +65,7 @@ TAtomicFile::TAtomicFile(const std::string& Path)
     : FPath(Path)
     , FTarget(Path)
 {
-    if (Path.empty())
+    if (Path.empty() || HasNulByte(Path))
         RaiseInOutError(ENOENT, Path);
     FTarget = ResolveLinks(Path);
     // A file its owner made read-only is not to be replaced, though the
@@ -76,6 +77,11 @@ TAtomicFile::TAtomicFile(const std::string& Path)
     // /dev/null would replace the device itself, and a pipe's reader waits
     // on the pipe, not on a name.
     const bool exists = ::stat(FTarget.c_str(), &info) == 0;
+    // Only "no such file" lets the save go on to make one. A name too long
+    // for the file system would otherwise be found only by the final
+    // rename, after the whole file was written beside it under a short name.
+    if (!exists && errno != ENOENT)
+        RaiseInOutError(errno, Path);
     if (exists && S_ISDIR(info.st_mode))
         RaiseInOutError(EISDIR, Path);
     if (exists && !S_ISREG(info.st_mode)) {

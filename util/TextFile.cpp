@@ -20,14 +20,22 @@ constexpr char LineFeed = 10;
 
 } // namespace
 
+bool HasNulByte(const std::string& Path)
+{
+    return Path.find('\0') != std::string::npos;
+}
+
 bool FileExists(const std::string& Path)
 {
     struct stat info;
-    return !Path.empty() && ::stat(Path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+    return !Path.empty() && !HasNulByte(Path) && ::stat(Path.c_str(), &info) == 0
+        && !S_ISDIR(info.st_mode);
 }
 
 int OpenRegularFile(const std::string& Path, std::uint64_t& Size)
 {
+    if (HasNulByte(Path))
+        RaiseInOutError(ENOENT, Path);
     // Non-blocking, so that naming a pipe cannot hang the program in open().
     const int fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)

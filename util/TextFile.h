@@ -14,6 +14,12 @@
 // the file system, no permission to look) counts as "no file".
 bool FileExists(const std::string& Path);
 
+// True when Path holds a NUL byte. The system takes a path as a C string and
+// would silently use only the part before it, another file than the one
+// named (a texture name read from an MTL file may hold one): such a name
+// names no file, and none can be made under it.
+bool HasNulByte(const std::string& Path);
+
 // Opens a file for reading and gives its size. Anything but a regular file
 // (a folder, a device, a pipe) is refused, since only a regular file has an
 // end to read to. EInOutError with the system's reason on any failure; the
