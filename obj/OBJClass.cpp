@@ -517,5 +517,8 @@ void TOBJModel::UnifyTextures(const std::string& AtlasFileName)
                 SetUVRect(face.Corners[k].UV, static_cast<std::int32_t>(i));
         }
     }
+    // The last texture read is not needed any more; a large one would
+    // otherwise stay in memory while the atlas is written.
+    tile.SetWidth(0);
     atlas.SaveBmpFile(AtlasFileName);
 }
