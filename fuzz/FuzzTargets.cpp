@@ -1,0 +1,359 @@
+#include "fuzz/FuzzTargets.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+#include <system_error>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "app/ConversionCommand.h"
+#include "app/ModelInfo.h"
+#include "image/Bitmap.h"
+#include "mdl/MDLClass.h"
+#include "obj/OBJClass.h"
+#include "util/Errors.h"
+
+namespace fs = std::filesystem;
+
+const char* const BundleSeparator = "\n#@#\n";
+const char* const BundleFiles[5] = { "m_0.obj", "m.mtl", "t.bmp", "m_1.obj", "m.fns" };
+
+namespace {
+
+std::function<void(const std::string&)>& FindingHandler()
+{
+    static std::function<void(const std::string&)> handler;
+    return handler;
+}
+
+// A private folder for the files a target writes, made once per process and
+// removed at exit. The targets work in Work; Root holds nothing else, so a
+// file that appears beside Work was written outside the folder it was given.
+class TScratch
+{
+public:
+    TScratch()
+    {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tarvex-fuzz-XXXXXX";
+        if (!::mkdtemp(pattern.data()))
+            FuzzFinding("cannot make a scratch folder under " + pattern);
+        FRoot = pattern;
+        FWork = FRoot + "/work";
+        fs::create_directory(FWork);
+    }
+    ~TScratch()
+    {
+        std::error_code ignored;
+        fs::remove_all(FRoot, ignored);
+    }
+
+    const std::string& Work() const { return FWork; }
+    std::string File(const std::string& Name) const { return FWork + "/" + Name; }
+
+    // Empties Work and checks that Root holds nothing but Work.
+    void Reset() const
+    {
+        for (const fs::directory_entry& entry : fs::directory_iterator(FRoot)) {
+            if (entry.path().filename() != "work")
+                FuzzFinding("a file was written outside the model's folder: "
+                    + entry.path().string());
+        }
+        for (const fs::directory_entry& entry : fs::directory_iterator(FWork))
+            fs::remove_all(entry.path());
+    }
+
+private:
+    std::string FRoot;
+    std::string FWork;
+};
+
+const TScratch& Scratch()
+{
+    static const TScratch scratch;
+    return scratch;
+}
+
+void WriteFile(const std::string& Path, const std::uint8_t* Data, std::size_t Size)
+{
+    const int fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        FuzzFinding("cannot write " + Path);
+    std::size_t done = 0;
+    while (done < Size) {
+        const ssize_t n = ::write(fd, Data + done, Size - done);
+        if (n <= 0) {
+            ::close(fd);
+            FuzzFinding("cannot write " + Path);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+}
+
+// The input as a file of the scratch folder, which is emptied first.
+std::string InputFile(const std::string& Name, const std::uint8_t* Data, std::size_t Size)
+{
+    Scratch().Reset();
+    const std::string path = Scratch().File(Name);
+    WriteFile(path, Data, Size);
+    return path;
+}
+
+void Check(bool Condition, const std::string& What)
+{
+    if (!Condition)
+        FuzzFinding(What);
+}
+
+// A few header bytes may declare an image of hundreds of megabytes, which
+// loads (the rows the file lacks are 0). The round trip and the skin are
+// only checked below these sizes, so that one huge image does not stall the
+// fuzzer; the load itself is always checked.
+constexpr std::uint64_t CheckedStoreLimit = std::uint64_t(1) << 20;
+constexpr std::int64_t ComparedPixelLimit = 1 << 16;
+
+void CheckBitmapRoundTrip(const TBitmap& Image)
+{
+    Check(Image.Width() >= 0 && Image.Width() <= TBitmap::MaxDimension, "width out of range");
+    Check(Image.Height() >= 0 && Image.Height() <= TBitmap::MaxDimension, "height out of range");
+    const std::uint64_t store = std::uint64_t(Image.Stride()) * std::uint64_t(Image.Height());
+    if (!Image.HasPixels() || store > CheckedStoreLimit)
+        return;
+    const std::string path = Scratch().File("again.bmp");
+    Image.SaveBmpFile(path);
+    TBitmap again;
+    again.LoadBmpFile(path);
+    Check(again.Width() == Image.Width() && again.Height() == Image.Height(),
+        "a saved image loads back with another size");
+    Check(again.BitsPerPixel() == Image.BitsPerPixel(), "a saved image loads back with another depth");
+    std::int64_t compared = 0;
+    for (std::int32_t y = 0; y < Image.Height() && compared < ComparedPixelLimit; ++y) {
+        for (std::int32_t x = 0; x < Image.Width() && compared < ComparedPixelLimit; ++x, ++compared) {
+            Check(again.PixelColor(x, y) == Image.PixelColor(x, y),
+                "pixel (" + std::to_string(x) + ", " + std::to_string(y) + ") changed in a round trip");
+        }
+    }
+}
+
+// A model read back from its own bytes writes the same bytes again.
+void CheckModelRoundTrip(TMDLModel& Model)
+{
+    const std::vector<std::uint8_t> bytes = Model.SaveToBytes();
+    TMDLModel back;
+    try {
+        back.LoadFromBytes(bytes.data(), bytes.size());
+    } catch (const EMDLFormatError& e) {
+        FuzzFinding(std::string("a written model does not load: ") + e.what());
+    }
+    Check(back.SaveToBytes() == bytes, "a written model loads back as other bytes");
+}
+
+// The host of a conversion without a window: the OBJ file and the MDL file
+// are given, the log and status go nowhere, an error is kept.
+class TFuzzHost : public TConversionHost
+{
+public:
+    TFuzzHost(std::string OBJFile, std::string MDLFile)
+        : FOBJFile(std::move(OBJFile))
+        , FMDLFile(std::move(MDLFile))
+    {
+    }
+
+    bool AskOBJFile(std::string& FileName) override
+    {
+        FileName = FOBJFile;
+        return true;
+    }
+    bool AskMDLFile(const std::string&, std::string& FileName) override
+    {
+        FileName = FMDLFile;
+        return true;
+    }
+    void ShowError(const std::string& Text) override { Error = Text; }
+    void AddLine(const std::string&) override { }
+    void SetText(const std::string&) override { }
+    void ProcessMessages() override { }
+
+    std::string Error;
+
+private:
+    std::string FOBJFile;
+    std::string FMDLFile;
+};
+
+} // namespace
+
+void FuzzFinding(const std::string& What)
+{
+    if (FindingHandler())
+        FindingHandler()(What);
+    std::fprintf(stderr, "fuzz finding: %s\n", What.c_str());
+    std::abort();
+}
+
+void SetFuzzFindingHandler(std::function<void(const std::string&)> Handler)
+{
+    FindingHandler() = std::move(Handler);
+}
+
+TFuzzVerdict FuzzBmp(const std::uint8_t* Data, std::size_t Size)
+{
+    const std::string path = InputFile("in.bmp", Data, Size);
+    TBitmap image;
+    try {
+        image.LoadBmpFile(path);
+    } catch (const EReadError&) {
+        return TFuzzVerdict::Refused;
+    } catch (const EInvalidGraphic&) {
+        return TFuzzVerdict::Refused;
+    }
+    CheckBitmapRoundTrip(image);
+    if (std::uint64_t(image.Width()) * std::uint64_t(image.Height()) > CheckedStoreLimit)
+        return TFuzzVerdict::Accepted;
+    // The conversion reads textures as skins through the colour of each pixel.
+    TMDLSkin5 skin;
+    skin.FromBitmap888(image);
+    Check(skin.Data.size() == std::size_t(skin.Width) * std::size_t(skin.Height) * 3,
+        "a skin's bytes do not match its size");
+    return TFuzzVerdict::Accepted;
+}
+
+TFuzzVerdict FuzzOBJ(const std::uint8_t* Data, std::size_t Size)
+{
+    const std::string path = InputFile("in.obj", Data, Size);
+    TOBJModel obj;
+    try {
+        obj.LoadOBJ(path, std::string());
+    } catch (const EConvertError&) {
+        return TFuzzVerdict::Refused;
+    }
+    std::int64_t triangles = 0;
+    for (const TOBJFace& face : obj.Faces) {
+        Check(face.CornerCount <= 4, "a face with more than four corners");
+        triangles += face.CornerCount == 3 ? 1 : face.CornerCount == 4 ? 2 : 0;
+    }
+    Check(triangles == obj.TriangleCount, "the triangle count does not match the faces");
+    // Without an atlas or materials the model has no skin: only the
+    // triangles and the frame's packed vertices.
+    TMDLModel mdl;
+    mdl.MakeFromOBJ(obj, Scratch().File("none.bmp"), Scratch().File("none.fns"));
+    Check(mdl.Triangles->Count() == obj.TriangleCount, "triangles lost on the way to the model");
+    CheckModelRoundTrip(mdl);
+    return TFuzzVerdict::Accepted;
+}
+
+TFuzzVerdict FuzzMTL(const std::uint8_t* Data, std::size_t Size)
+{
+    const std::string path = InputFile("in.mtl", Data, Size);
+    // The materials are read on the way to a mesh, here an empty one.
+    const std::string mesh = Scratch().File("empty.obj");
+    WriteFile(mesh, nullptr, 0);
+    TOBJModel obj;
+    try {
+        obj.LoadOBJ(mesh, path);
+    } catch (const EConvertError&) {
+        return TFuzzVerdict::Refused;
+    }
+    for (const TOBJMaterial& material : obj.Materials) {
+        for (const TVec3& colour : { material.Ka, material.Kd, material.Ks })
+            Check(VecToColor(colour) <= 0xFFFFFF, "a colour beyond 24 bits");
+    }
+    return TFuzzVerdict::Accepted;
+}
+
+TFuzzVerdict FuzzFrameNames(const std::uint8_t* Data, std::size_t Size)
+{
+    const std::string path = InputFile("in.fns", Data, Size);
+    TOBJModel obj;
+    obj.Vertices = { Vec3(0, 0, 0), Vec3(1, 0, 0), Vec3(0, 1, 0) };
+    TMDLModel mdl;
+    // Reading the list has no failure of its own: every byte is part of a name.
+    mdl.MakeFromOBJ(obj, Scratch().File("none.bmp"), path);
+    for (int frame = 1; frame < 4; ++frame)
+        mdl.AddFrame(obj);
+    for (std::size_t frame = 0; frame < mdl.Frames.size(); ++frame) {
+        const std::string name = mdl.Frames[frame].NameText();
+        Check(name.size() < FrameNameSize, "a frame name fills its whole field");
+        if (frame < mdl.FrameNames.size())
+            Check(mdl.FrameNames[frame].compare(0, name.size(), name) == 0,
+                "a frame name is not the start of its line");
+        else
+            Check(name == "frame" + std::to_string(frame), "a frame without a line is misnamed");
+    }
+    CheckModelRoundTrip(mdl);
+    return TFuzzVerdict::Accepted;
+}
+
+TFuzzVerdict FuzzMDL(const std::uint8_t* Data, std::size_t Size)
+{
+    TMDLModel mdl;
+    try {
+        mdl.LoadFromBytes(Data, Size);
+    } catch (const EMDLFormatError&) {
+        return TFuzzVerdict::Refused;
+    }
+    const std::vector<std::uint8_t> bytes = mdl.SaveToBytes();
+    Check(bytes.size() == Size && std::memcmp(bytes.data(), Data, Size) == 0,
+        "a loaded model writes other bytes than it was read from");
+    std::ostringstream description;
+    DescribeMDL(mdl, "in.mdl", Size, description);
+    return TFuzzVerdict::Accepted;
+}
+
+TFuzzVerdict FuzzConversion(const std::uint8_t* Data, std::size_t Size)
+{
+    Scratch().Reset();
+    const std::size_t separatorLength = std::strlen(BundleSeparator);
+    const std::uint8_t* at = Data;
+    const std::uint8_t* const end = Data + Size;
+    for (const char* name : BundleFiles) {
+        const auto* found = static_cast<const std::uint8_t*>(
+            ::memmem(at, std::size_t(end - at), BundleSeparator, separatorLength));
+        const std::uint8_t* partEnd = found ? found : end;
+        WriteFile(Scratch().File(name), at, std::size_t(partEnd - at));
+        if (!found)
+            break;
+        at = found + separatorLength;
+    }
+
+    const std::string mdlFile = Scratch().File("out.mdl");
+    TFuzzHost host(Scratch().File(BundleFiles[0]), mdlFile);
+    TConversionCommand command(host);
+    const TConversionCommand::TResult result = command.Execute();
+    if (result == TConversionCommand::TResult::Completed) {
+        TMDLModel written;
+        try {
+            written.LoadFromFile(mdlFile);
+        } catch (const Exception& e) {
+            FuzzFinding(std::string("a converted model does not load: ") + e.what());
+        }
+        Check(written.Header.NumVerts == command.OBJModel.VertexCount(),
+            "the written model lost vertices");
+    }
+    // Reset also finds anything written outside the folder.
+    Scratch().Reset();
+    if (result == TConversionCommand::TResult::Failed) {
+        Check(!host.Error.empty(), "a failure without a message");
+        // The text of std::bad_alloc; other messages may quote the input.
+        Check(host.Error != "メモリが不足しています.", "a conversion ran out of memory");
+        return TFuzzVerdict::Refused;
+    }
+    Check(result == TConversionCommand::TResult::Completed, "a conversion neither completed nor failed");
+    return TFuzzVerdict::Accepted;
+}
+
+const TFuzzTargetInfo FuzzTargets[] = {
+    { "bmp", FuzzBmp },
+    { "obj", FuzzOBJ },
+    { "mtl", FuzzMTL },
+    { "framenames", FuzzFrameNames },
+    { "mdl", FuzzMDL },
+    { "conversion", FuzzConversion },
+};
+const std::size_t FuzzTargetCount = sizeof FuzzTargets / sizeof FuzzTargets[0];
