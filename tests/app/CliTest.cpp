@@ -7,69 +7,27 @@
 #include <regex>
 #include <sstream>
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include "AppTestUtil.h"
+#include "RunProgram.h"
 #include "mdl/MDLClass.h"
 #include "util/TextFile.h"
 
 namespace {
 
-struct TRun
+// Runs Program in Folder with the C locale's stamps, so the tests know their form.
+TRun RunIn(
+    const TScratchDir& Folder, const std::string& Program, std::vector<std::string> Arguments)
 {
-    int Status = -1; // the exit status; -1 for a signal
-    std::string Out;
-    std::string Err;
-};
-
-std::string ReadText(const std::string& Path)
-{
-    const std::vector<std::uint8_t> bytes = ReadAllBytes(Path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
-// Runs Program with Arguments in Folder, standard output and error into files.
-TRun RunProgram(const TScratchDir& Folder, const std::string& Program, std::vector<std::string> Arguments)
-{
-    const std::string outFile = Folder.File(".stdout");
-    const std::string errFile = Folder.File(".stderr");
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(Program.c_str()));
-    for (std::string& argument : Arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (out < 0 || err < 0 || ::chdir(Folder.Path().c_str()) != 0)
-            ::_exit(127);
-        // The C locale's stamps, so the tests know their form.
-        ::setenv("LC_ALL", "C", 1);
-        ::dup2(out, STDOUT_FILENO);
-        ::dup2(err, STDERR_FILENO);
-        ::execvp(argv[0], argv.data());
-        ::_exit(127);
-    }
-    TRun run;
-    int status = 0;
-    if (child < 0 || ::waitpid(child, &status, 0) != child)
-        return run;
-    run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.Out = ReadText(outFile);
-    run.Err = ReadText(errFile);
-    std::filesystem::remove(outFile);
-    std::filesystem::remove(errFile);
-    return run;
+    TRunOptions options;
+    options.Environment = { { "LC_ALL", "C" } };
+    return RunProgram(Folder.Path().string(), Program, std::move(Arguments), options);
 }
 
 TRun Cli(const TScratchDir& Folder, std::vector<std::string> Arguments)
 {
-    return RunProgram(Folder, TARVEX_CLI, std::move(Arguments));
+    return RunIn(Folder, TARVEX_CLI, std::move(Arguments));
 }
 
 // The log with every time stamp of the C locale ("12/08/26 07:47:24", or
@@ -226,7 +184,7 @@ TEST(Cli, TheConvertedExampleLoadsInAnIndependentReader)
 
     if (std::system("command -v assimp >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "assimp (Debian's assimp-utils) is not installed";
-    const TRun assimp = RunProgram(dir, "assimp", { "info", "windmill.mdl" });
+    const TRun assimp = RunIn(dir, "assimp", { "info", "windmill.mdl" });
     EXPECT_EQ(assimp.Status, 0) << assimp.Out << assimp.Err;
     EXPECT_EQ(assimp.Err.find("ERROR"), std::string::npos) << assimp.Err;
     EXPECT_NE(assimp.Out.find("Faces:              20"), std::string::npos) << assimp.Out;

@@ -1,0 +1,681 @@
+#!/usr/bin/env python3
+"""Writes the hostile-file cases: inputs a user may get from anywhere
+(downloaded models, textures from other tools, half-written files), each in
+a folder of its own, and the manifest that tells the runner what to expect.
+
+    python3 generate.py OUTDIR
+
+OUTDIR/NAME/ holds the files of case NAME; OUTDIR/cases.tsv has one line per
+case, tab-separated:
+
+    name  input  exit  mdl  check  reason
+
+- input: the OBJ file to convert, relative to the case folder (it may be
+  missing on purpose).
+- exit: 0 (converts) or 1 (refused with a message).
+- mdl: the model file the conversion writes, relative to the case folder;
+  with exit 1 it must not appear.
+- check: with exit 1 the message that follows "tarvex: " on standard error;
+  with exit 0 blank-separated facts about the model (verts, tris, frames,
+  skins, atlas=WxH of the texture skin, texel=X,Y,BBGGRRAA of the texture
+  skin, names=frame names separated by "|", files=names that must exist in
+  the case folder separated by "|", log=a line the log must hold).
+  "{dir}" stands for the folder the case runs in, without a trailing "/".
+- Fields are UTF-8; a backslash escapes \\\\, \\t, \\n, \\r and \\xHH (any byte,
+  also a blank inside a fact).
+
+Standard library only; the same bytes on every run.
+"""
+
+import os
+import shutil
+import struct
+import sys
+
+# Importing must leave no bytecode cache in the source tree.
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
+import samplefiles as s  # noqa: E402
+
+# ---------------------------------------------------------------- messages
+
+INVALID_BITMAP = "ビットマップイメージが不正です."
+READ_ERROR = "ストリームからの読み込みエラー."
+FILE_NOT_FOUND = "ファイルが見つかりません."
+BAD_FILE_NAME = "不正なファイル名です."
+ACCESS_DENIED = "ファイルへのアクセスが拒否されました."
+ATLAS_TOO_LARGE = "Texture atlas exceeds 65535 pixels."
+
+
+def not_float(text):
+    return f"'{text}' は浮動小数点数ではありません."
+
+
+def not_integer(text):
+    return f"'{text}' は整数ではありません."
+
+
+def cannot_open(name):
+    return f"ファイル {{dir}}/{name} は開けません."
+
+
+def cannot_create(name):
+    return f"ファイル {{dir}}/{name} を作成できません."
+
+
+def frame_count_differs(number, count, first):
+    return f"Frame_{number} has {count} vertices, but Frame_0 has {first}."
+
+
+# ---------------------------------------------------------------- building blocks
+
+class Dir:
+    """An empty folder in place of a file."""
+
+
+class Link:
+    """A symbolic link to target."""
+
+    def __init__(self, target):
+        self.target = target
+
+
+DIR = Dir()
+
+CUBE = s.cube_obj(materials=("red",)).decode()
+CUBE_UV_LESS = s.cube_obj(materials=("red",), corner_form="v//vn").decode()
+# One material without a texture: an 80 x 80 placeholder becomes the atlas.
+PLAIN_MTL = s.mtl([("red", (1, 0, 0), None)])
+TEX_MTL = s.mtl([("red", (1, 0, 0), "tex.bmp")])
+CUBE_FACTS = {"verts": 8, "tris": 12, "frames": 1, "skins": 2}
+
+
+def replace_line(text, prefix, new, nth=0):
+    """text with its nth line that starts with prefix replaced by new."""
+    lines = text.split("\n")
+    found = [i for i, line in enumerate(lines) if line.startswith(prefix)]
+    lines[found[nth]] = new
+    return "\n".join(lines)
+
+
+def without_lines(text, prefix):
+    return "\n".join(line for line in text.split("\n") if not line.startswith(prefix))
+
+
+def as_bytes(text):
+    return text.encode("utf-8", "surrogateescape") if isinstance(text, str) else text
+
+
+def patch(data, offset, fmt, value):
+    """data with the field at offset overwritten."""
+    field = struct.pack(fmt, value)
+    return data[:offset] + field + data[offset + len(field):]
+
+
+def atlas_of(width, height):
+    """The atlas of one texture: each side grows by its remainder mod 8; a
+    texture without pixels leaves an atlas without pixels, saved empty."""
+    if width == 0 or height == 0:
+        return "0x0"
+    return f"{width + width % 8}x{height + height % 8}"
+
+
+def junk(count, seed, alphabet):
+    """count bytes drawn from alphabet by a fixed linear congruential generator."""
+    state = seed
+    out = bytearray()
+    for _ in range(count):
+        state = (state * 1103515245 + 12345) & 0x7FFFFFFF
+        out.append(alphabet[(state >> 8) % len(alphabet)])
+    return bytes(out)
+
+
+def fns_names(data, frames):
+    """The frame names a list file gives: text up to the first NUL, lines
+    ending at CR, LF or CR LF, each cut to 15 bytes; default names after the
+    last line."""
+    data = data.split(b"\0")[0]
+    lines, line, i = [], bytearray(), 0
+    while i < len(data):
+        c = data[i]
+        if c in (13, 10):
+            lines.append(bytes(line))
+            line = bytearray()
+            if c == 13 and i + 1 < len(data) and data[i + 1] == 10:
+                i += 1
+        else:
+            line.append(c)
+        i += 1
+    if line:
+        lines.append(bytes(line))
+    return [lines[k][:15] if k < len(lines) else f"frame{k}".encode() for k in range(frames)]
+
+
+# ---------------------------------------------------------------- the cases
+
+CASES = []
+
+
+def case(name, reason, contents, input="box.obj", *, exit=0, mdl="box.mdl", message=None, **facts):
+    """One case: contents maps the case folder's file names to their bytes
+    (or text, a Dir or a Link)."""
+    assert name.replace("_", "").isalnum() and name.isascii(), name
+    assert all(c.name != name for c in CASES), name
+    assert (exit == 1) == (message is not None), name
+    CASES.append(Case(name, reason, contents, input, exit, mdl, message, facts))
+
+
+class Case:
+    def __init__(self, name, reason, contents, input, exit, mdl, message, facts):
+        self.name, self.reason, self.contents, self.input = name, reason, contents, input
+        self.exit, self.mdl, self.message, self.facts = exit, mdl, message, facts
+
+
+def texture_case(name, reason, texture, *, exit=0, message=None, **facts):
+    """The cube with one material whose texture tex.bmp is the file under test."""
+    files = {"box.obj": CUBE, "box.mtl": TEX_MTL, "tex.bmp": texture}
+    if exit == 0:
+        facts = {**CUBE_FACTS, **facts}
+    case(name, reason, files, exit=exit, message=message, **facts)
+
+
+def bad_texture(name, reason, texture, message):
+    texture_case(name, reason, texture, exit=1, message=message)
+
+
+def obj_case(name, reason, obj, *, exit=0, message=None, mtl=PLAIN_MTL, **facts):
+    """obj as box.obj beside a material without a texture."""
+    files = {"box.obj": obj}
+    if mtl is not None:
+        files["box.mtl"] = mtl
+    if exit == 0:
+        facts = {**CUBE_FACTS, "atlas": "80x80", **facts}
+    case(name, reason, files, exit=exit, message=message, **facts)
+
+
+def mtl_case(name, reason, mtl, *, exit=0, message=None, extra=None, obj=CUBE, **facts):
+    files = {"box.obj": obj, "box.mtl": mtl, **(extra or {})}
+    if exit == 0:
+        facts = {**CUBE_FACTS, **facts}
+    case(name, reason, files, exit=exit, message=message, **facts)
+
+
+def series_case(name, reason, later, *, fns=None, input="box_0.obj", exit=0, message=None, **facts):
+    """The cube as box_0.obj, box.mtl, and later: further files by name."""
+    files = {input: CUBE, "box.mtl": PLAIN_MTL, **later}
+    if fns is not None:
+        files["box.fns"] = fns
+    if exit == 0:
+        facts = {**CUBE_FACTS, **facts}
+    case(name, reason, files, input, exit=exit, message=message, **facts)
+
+
+def rle8(name, reason, width, height, data, **facts):
+    texture_case(name, reason, s.bmp(width, height, 8, compression=s.BI_RLE8, pixels=bytes(data)),
+                 atlas=atlas_of(width, height), **facts)
+
+
+def rle4(name, reason, width, height, data, **facts):
+    texture_case(name, reason, s.bmp(width, height, 4, compression=s.BI_RLE4, pixels=bytes(data)),
+                 atlas=atlas_of(width, height), **facts)
+
+
+def bmp_cases():
+    # Run-length data that points outside the picture: clipped, never written past a row.
+    rle8("bmp_rle8_run_past_row", "an encoded run of 200 pixels in a row of 4",
+         4, 2, (200, 7, 0, 0, 3, 1, 0, 1))
+    rle8("bmp_rle8_absolute_past_row", "an absolute run of 9 pixels in a row of 4",
+         4, 2, (0, 9, *range(1, 10), 0, 0, 0, 0, 1))
+    rle8("bmp_rle8_delta_past_row", "a delta 250 pixels to the right of a 4-pixel row, then a run",
+         4, 2, (0, 2, 250, 0, 3, 5, 0, 0, 0, 1))
+    rle8("bmp_rle8_delta_past_image", "a delta 250 rows above a 2-row picture, then a run",
+         4, 2, (0, 2, 0, 250, 4, 3, 0, 0, 0, 1))
+    rle8("bmp_rle8_ends_inside_run", "run-length data that stops after the count of a run",
+         4, 2, (2, 1, 0, 0, 5))
+    rle8("bmp_rle8_ends_inside_absolute_run", "an absolute run of 20 whose data has 3 bytes",
+         4, 2, (0, 20, 1, 2, 3))
+    rle8("bmp_rle8_ends_inside_delta", "a delta whose offsets are missing", 4, 2, (1, 1, 0, 2, 3))
+    rle8("bmp_rle8_rows_past_top", "a thousand ends of line in a 2-row picture, no end of bitmap",
+         4, 2, (1, 1, 0, 0) * 1000)
+    texture_case("bmp_rle8_size_image_beyond_file", "biSizeImage 0xFFFFFFFF over 6 bytes of run-length data",
+                 s.bmp(4, 2, 8, compression=s.BI_RLE8, size_image=0xFFFFFFFF,
+                       pixels=bytes((4, 1, 0, 0, 0, 1))), atlas="8x4")
+    rle4("bmp_rle4_run_past_row", "an encoded run of 255 nibbles in a row of 5",
+         5, 2, (255, 0x12, 0, 0, 0, 1))
+    rle4("bmp_rle4_absolute_past_row", "an absolute run of 11 nibbles in a row of 5",
+         5, 2, (0, 11, 0x12, 0x34, 0x56, 0x78, 0x9A, 0xB0, 0, 0, 0, 1))
+    rle4("bmp_rle4_delta_past_image", "deltas of 255 pixels right and 255 rows up, then a run",
+         5, 2, (0, 2, 255, 255, 4, 0x34, 0, 1))
+    rle4("bmp_rle4_ends_inside_absolute_run", "an odd absolute run whose data stops halfway",
+         5, 2, (0, 5, 0x12))
+    bad_texture("bmp_rle8_top_down", "run-length data with rows stored top-down",
+                s.bmp(4, 2, 8, compression=s.BI_RLE8, top_down=True, pixels=bytes((4, 1, 0, 1))),
+                INVALID_BITMAP)
+    bad_texture("bmp_rle8_with_24_bits", "RLE8 compression declared for a 24-bit picture",
+                s.bmp(4, 2, 24, compression=s.BI_RLE8, pixels=bytes((4, 1, 0, 1))), INVALID_BITMAP)
+    bad_texture("bmp_rle4_with_8_bits", "RLE4 compression declared for an 8-bit picture",
+                s.bmp(4, 2, 8, compression=s.BI_RLE4, pixels=bytes((4, 1, 0, 1))), INVALID_BITMAP)
+
+    # The colour table.
+    texture_case("bmp_clr_used_300", "biClrUsed 300 on an 8-bit picture: the entries past 256 are skipped",
+                 s.bmp(4, 2, 8, table=s.grey_table(300), clr_used=300), atlas="8x4")
+    bad_texture("bmp_clr_used_wraps_32_bits", "biClrUsed 0x40000001: 4 bytes an entry wraps to 4 in 32 bits",
+                s.bmp(4, 2, 8, table=s.grey_table(1), clr_used=0x40000001), READ_ERROR)
+    bad_texture("bmp_clr_used_wraps_to_zero", "biClrUsed 0x40000000: 4 bytes an entry wraps to 0 in 32 bits",
+                s.bmp(4, 2, 8, table=[], clr_used=0x40000000), READ_ERROR)
+    bad_texture("bmp_clr_used_max_on_24_bits", "biClrUsed 0xFFFFFFFF on a 24-bit picture",
+                s.bmp(4, 2, 24, clr_used=0xFFFFFFFF), READ_ERROR)
+    texture_case("bmp_index_beyond_short_table", "8-bit indices 200 and 255 over a table of 2 colours are black",
+                 s.bmp(4, 2, 8, table=[(255, 0, 0), (0, 255, 0)], clr_used=2,
+                       pixels=bytes((200, 1, 0, 255, 1, 1, 1, 1))),
+                 atlas="8x4", texel=["0,0,00ff0000", "0,1,00000000", "3,1,00000000", "2,1,0000ff00"])
+    texture_case("bmp_index_beyond_1bit_table", "1-bit pixels of index 1 over a table of 1 colour are black",
+                 s.bmp(8, 1, 1, table=[(255, 255, 255)], clr_used=1, pixels=bytes((0x0F, 0, 0, 0))),
+                 atlas="8x2", texel=["0,0,ffffffff", "7,0,00000000"])
+    bad_texture("bmp_ends_inside_table", "an 8-bit file that ends after 10 of its 256 colours",
+                s.bmp(4, 2, 8)[:14 + 40 + 40], READ_ERROR)
+
+    # Channel masks.
+    texture_case("bmp_masks_zero", "16-bit bit fields whose masks are all 0: every channel reads 0",
+                 s.bmp(4, 2, 16, compression=s.BI_BITFIELDS, masks=(0, 0, 0)),
+                 atlas="8x4", texel=["0,0,00000000"])
+    texture_case("bmp_masks_all_ones_32", "32-bit bit fields whose three masks are 0xFFFFFFFF",
+                 s.bmp(4, 2, 32, compression=s.BI_BITFIELDS, masks=(0xFFFFFFFF,) * 3), atlas="8x4")
+    texture_case("bmp_masks_all_ones_16", "16-bit bit fields whose masks reach past the 16 bits",
+                 s.bmp(4, 2, 16, compression=s.BI_BITFIELDS, masks=(0xFFFFFFFF,) * 3), atlas="8x4")
+    texture_case("bmp_masks_with_holes", "masks with gaps between their bits, overlapping each other",
+                 s.bmp(4, 2, 32, compression=s.BI_BITFIELDS, masks=(0x80808080, 0x0F0F0000, 0xFFF00001)),
+                 atlas="8x4")
+    bad_texture("bmp_ends_inside_masks", "a 40-byte header with bit fields, the file ending in the masks",
+                s.bmp(4, 2, 16, compression=s.BI_BITFIELDS, masks=(0xF800, 0x7E0, 0x1F))[:14 + 40 + 6],
+                READ_ERROR)
+
+    # Sizes.
+    bad_texture("bmp_height_int_min", "biHeight -2^31, which has no positive counterpart",
+                s.bmp(4, -2**31, 24, pixels=b""), INVALID_BITMAP)
+    bad_texture("bmp_width_negative", "biWidth -4", s.bmp(-4, 2, 24, pixels=bytes(24)), INVALID_BITMAP)
+    bad_texture("bmp_size_overflows_32_bits", "65535 x 65535 at 32 bits: 16 GiB of pixels in a 58-byte file",
+                s.bmp(65535, 65535, 32, pixels=bytes(4)), INVALID_BITMAP)
+    bad_texture("bmp_size_wraps_to_zero", "65536 x 65536 at 8 bits: the byte count is 2^32, 0 in 32 bits",
+                s.bmp(65536, 65536, 8, pixels=bytes(4)), INVALID_BITMAP)
+    bad_texture("bmp_width_int_max", "biWidth 2^31 - 1 on a 1-row 1-bit picture",
+                s.bmp(2**31 - 1, 1, 1, pixels=bytes(4)), INVALID_BITMAP)
+    bad_texture("bmp_core_size_too_large", "a core header of 65535 x 65535 at 24 bits",
+                s.bmp(65535, 65535, 24, core=True, pixels=bytes(4)), INVALID_BITMAP)
+    texture_case("bmp_header_declares_512x512", "a 58-byte file that declares 512 x 512 pixels: the rest is black",
+                 s.bmp(512, 512, 24, pixels=bytes(4)), atlas="512x512", texel=["511,0,00000000"])
+    bad_texture("bmp_atlas_too_wide", "a texture 65535 pixels wide: the atlas grows to 65542, past 16 bits",
+                s.bmp(65535, 1, 1, table=s.grey_table(2), pixels=bytes(8192)), ATLAS_TOO_LARGE)
+    texture_case("bmp_widest_atlas", "a texture 65528 pixels wide: the widest atlas there is",
+                 s.bmp(65528, 1, 1, table=s.grey_table(2), pixels=bytes(8192)), atlas="65528x2")
+
+    # Header fields that lie.
+    texture_case("bmp_size_image_zero", "biSizeImage 0 on an uncompressed picture",
+                 s.bmp(4, 2, 24, size_image=0), atlas="8x4")
+    texture_case("bmp_size_image_huge", "biSizeImage 0xFFFFFFFF over 24 bytes of pixels",
+                 s.bmp(4, 2, 24, size_image=0xFFFFFFFF), atlas="8x4")
+    texture_case("bmp_size_image_small", "biSizeImage 1: only the first byte counts, the top row stays black",
+                 s.bmp(4, 2, 24, size_image=1), atlas="8x4", texel=["0,0,00000000"])
+    texture_case("bmp_off_bits_zero", "bfOffBits 0", s.bmp(4, 2, 24, off_bits=0), atlas="8x4")
+    texture_case("bmp_off_bits_past_end", "bfOffBits 0xFFFFFFFF, far past the end of the file",
+                 patch(s.bmp(4, 2, 24), 10, "<I", 0xFFFFFFFF), atlas="8x4")
+    texture_case("bmp_off_bits_inside_header", "bfOffBits 10, inside the file header",
+                 s.bmp(4, 2, 24, off_bits=10), atlas="8x4")
+    texture_case("bmp_pixels_truncated", "a file that stops halfway through its pixels",
+                 s.bmp(4, 4, 24)[:14 + 40 + 20], atlas="8x8")
+    bad_texture("bmp_planes_0", "biPlanes 0", s.bmp(4, 2, 24, planes=0), INVALID_BITMAP)
+    bad_texture("bmp_planes_2", "biPlanes 2", s.bmp(4, 2, 24, planes=2), INVALID_BITMAP)
+    bad_texture("bmp_compression_jpeg", "biCompression 4 (JPEG data)",
+                s.bmp(4, 2, 24, compression=4), INVALID_BITMAP)
+    bad_texture("bmp_compression_png", "biCompression 5 (PNG data)",
+                s.bmp(4, 2, 24, compression=5), INVALID_BITMAP)
+    bad_texture("bmp_compression_unknown", "biCompression 0xFFFFFFFF",
+                s.bmp(4, 2, 24, compression=0xFFFFFFFF), INVALID_BITMAP)
+    bad_texture("bmp_depth_0", "biBitCount 0", s.bmp(4, 2, 0, table=[], pixels=bytes(8)), INVALID_BITMAP)
+    bad_texture("bmp_depth_2", "biBitCount 2", s.bmp(4, 2, 2, table=[], pixels=bytes(8)), INVALID_BITMAP)
+    bad_texture("bmp_depth_64", "biBitCount 64", s.bmp(4, 2, 64, pixels=bytes(64)), INVALID_BITMAP)
+
+    # Truncated and foreign files.
+    good = s.bmp(4, 2, 24)
+    bad_texture("bmp_one_byte", "a file of the single byte B", b"B", READ_ERROR)
+    bad_texture("bmp_13_bytes", "a file that ends one byte before the end of its file header",
+                good[:13], READ_ERROR)
+    bad_texture("bmp_file_header_only", "the 14-byte file header and nothing else", good[:14], READ_ERROR)
+    bad_texture("bmp_ends_inside_info_header", "a file that ends 20 bytes into its info header",
+                good[:34], READ_ERROR)
+    bad_texture("bmp_ends_inside_core_header", "a core header cut after its width",
+                s.bmp(4, 2, 24, core=True)[:20], READ_ERROR)
+    bad_texture("bmp_header_size_16", "an info header that says it has 16 bytes",
+                patch(good, 14, "<I", 16), INVALID_BITMAP)
+    bad_texture("bmp_header_size_huge", "an info header that says it has 0xFFFFFFFF bytes",
+                patch(good, 14, "<I", 0xFFFFFFFF), READ_ERROR)
+    bad_texture("bmp_not_bm", "a PNG signature where BM belongs",
+                b"\x89PNG\r\n\x1a\n" + bytes(60), INVALID_BITMAP)
+    texture_case("bmp_zero_bytes", "a 0-byte texture is an empty picture: the atlas is empty too",
+                 b"", atlas="0x0")
+    case("bmp_texture_is_directory", "the texture's name is taken by a folder: no placeholder can be written",
+         {"box.obj": CUBE, "box.mtl": TEX_MTL, "tex.bmp": DIR}, exit=1, message=cannot_create("tex.bmp"))
+    case("bmp_texture_is_device", "the texture is a link to /dev/zero, endless and no regular file",
+         {"box.obj": CUBE, "box.mtl": TEX_MTL, "tex.bmp": Link("/dev/zero")},
+         exit=1, message=cannot_open("tex.bmp"))
+
+    # Every kind the loader accepts converts.
+    for kind, data in sorted(s.valid_bmps().items()):
+        width = int.from_bytes(data[18:20], "little") if data[14] == 12 else \
+            int.from_bytes(data[18:22], "little", signed=True)
+        height = int.from_bytes(data[20:22], "little") if data[14] == 12 else \
+            abs(int.from_bytes(data[22:26], "little", signed=True))
+        texture_case(f"bmp_valid_{kind}", f"a valid {kind} texture", data, atlas=atlas_of(width, height))
+
+
+def obj_cases():
+    first_vertex = "v -0.500000 -0.500000 -0.500000"
+    for name, line, reason in (
+            ("obj_coordinate_1e30", "v 1e30 0 0", "a coordinate of 1e30, far outside the packed range"),
+            ("obj_coordinate_minus_1e30", "v 0 -1e30 0", "a coordinate of -1e30"),
+            ("obj_coordinate_single_max", "v 3.4028235e38 -3.4028235e38 0", "the largest singles"),
+            ("obj_coordinate_tiny_exponent", "v 1e-999999999999 0 0", "an exponent far below any single"),
+            ("obj_coordinate_many_exponent_digits", "v 1e000000000000000000000000000001 0 0",
+             "an exponent written with thirty leading zeros"),
+            ("obj_coordinate_nul_padding", "v \x000.5\x00 0 0", "NUL bytes around a number trim like blanks")):
+        obj_case(name, reason, replace_line(CUBE, "v ", line))
+    obj_case("obj_texcoord_1e30", "texture coordinates of 1e30 and -1e30",
+             replace_line(CUBE, "vt ", "vt 1e30 -1e30"))
+    obj_case("obj_normal_huge", "a normal of 3e38 on every axis",
+             replace_line(CUBE, "vn ", "vn 3e38 3e38 3e38"))
+    obj_case("obj_normal_denormal", "a normal of two denormal components",
+             replace_line(CUBE, "vn ", "vn 1e-45 -1e-45 0"))
+    for name, text, reason in (
+            ("obj_coordinate_huge_exponent", "1e999999999999999999", "an exponent far beyond any single"),
+            ("obj_coordinate_beyond_single", "1e39", "a number beyond the largest single"),
+            ("obj_coordinate_nan", "nan", "nan as a coordinate"),
+            ("obj_coordinate_inf", "-inf", "-inf as a coordinate"),
+            ("obj_coordinate_infinity", "Infinity", "Infinity as a coordinate"),
+            ("obj_coordinate_hex_float", "0x1p3", "a hexadecimal float"),
+            ("obj_coordinate_nul_inside", "0\x005", "a NUL byte inside a number")):
+        obj_case(name, reason, replace_line(CUBE, "v ", f"v 0 {text} 0"), exit=1, message=not_float(text))
+    obj_case("obj_texcoord_one_number", "a texture coordinate with one number",
+             replace_line(CUBE, "vt ", "vt 0.5"), exit=1, message=not_float(""))
+
+    # Face corners.
+    face = "f 1/1/1 4/2/4 3/3/3 2/4/2"
+    for name, corners, reason, extra in (
+            ("obj_uv_index_minus_1", "1/-1/1 4/2/4 3/3/3", "texture index -1: the last one so far", {}),
+            ("obj_uv_index_0", "1/0/1 4/0/4 3/0/3", "texture index 0 addresses nothing",
+             {"log": "WARN: Too many UV verts."}),
+            ("obj_uv_index_minus_99", "1/-99/1 4/2/4 3/3/3", "texture index -99 reaches before the first", {}),
+            ("obj_uv_index_beyond", "1/99/1 4/2/4 3/3/3", "texture index past the list", {}),
+            ("obj_uv_index_int_max", "1/2147483647/1 4/2/4 3/3/3", "texture index 2^31 - 1", {}),
+            ("obj_uv_on_some_corners", "1/1/1 4//4 3/3/3", "a texture index at corners 1 and 3 only", {}),
+            ("obj_normal_index_beyond", "1/1/99 4/2/4 3/3/1000000", "normal indices past the list", {}),
+            ("obj_vertex_index_beyond", "1/1/1 4/2/4 99/3/3", "a vertex index past the list", {}),
+            ("obj_vertex_index_0", "0/1/1 4/2/4 3/3/3", "vertex index 0 addresses nothing",
+             {"log": "WARN: Too many verts."}),
+            ("obj_vertex_index_above_16_bits", "70000/1/1 4/2/4 3/3/3", "a vertex index past 65535",
+             {"log": "WARN: Too many verts."}),
+            ("obj_vertex_index_int_min", "-2147483648/1/1 4/2/4 3/3/3", "vertex index -2^31", {}),
+            ("obj_face_empty_corner", "1/1/1  3/3/3 2/4/2", "two blanks make an empty second corner", {})):
+        tris = 11 if corners.count(" ") == 2 else 12
+        obj_case(name, reason, replace_line(CUBE, "f ", "f " + corners), tris=tris, **extra)
+    assert face in CUBE
+    for name, corners, text, reason in (
+            ("obj_uv_index_overflow", "1/2147483648/1 4/2/4 3/3/3", "2147483648", "texture index 2^31"),
+            ("obj_normal_index_missing", "1/1 4/2 3/3", "", "corners without a normal index"),
+            ("obj_vertex_only_corners", "1 4 3", "", "corners of a vertex index alone"),
+            ("obj_corner_extra_slash", "1/1/1/1 4/2/4 3/3/3", "1/1", "a corner of four numbers"),
+            ("obj_corner_letters", "a/b/c 4/2/4 3/3/3", "a", "letters as indices")):
+        obj_case(name, reason, replace_line(CUBE, "f ", "f " + corners), exit=1, message=not_integer(text))
+    obj_case("obj_normals_fewer_than_vertices", "2 normals for 8 vertices",
+             "\n".join(line for line in CUBE.split("\n") if not line.startswith("vn ")
+                       or line.startswith("vn -0.577350 -0.577350 -0.577350")
+                       or line.startswith("vn 0.577350 -0.577350 -0.577350")))
+    obj_case("obj_no_normals", "no normals at all, faces naming them all the same", without_lines(CUBE, "vn "))
+    quad = "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nvn 0 0 1\n"
+    obj_case("obj_faces_of_0_1_2_corners", "faces of no corner, one corner and two corners give no triangle",
+             quad + "usemtl red\nf\nf 1//1\nf 1//1 2//1\nfo 3//1 4//1\n", verts=4, tris=0)
+    obj_case("obj_faces_of_5_and_300_corners", "faces of 5 and 300 corners keep their first four",
+             quad + "usemtl red\nf 1//1 2//1 3//1 4//1 1//1\nf " + " ".join(
+                 f"{k % 4 + 1}//1" for k in range(300)) + "\n", verts=4, tris=4)
+    obj_case("obj_faces_without_vertices", "faces whose vertices were never given",
+             "usemtl red\nf 1//1 2//2 3//3\n", verts=0, tris=1)
+
+    # Lines and bytes.
+    huge = 40 * 1000 * 1000
+    obj_case("obj_line_40mb_number", "a coordinate written with 40 million digits",
+             replace_line(CUBE, "v ", "v -0." + "4" * huge + " -0.5 -0.5"))
+    obj_case("obj_line_40mb_blanks", "a line of 40 million blanks before the cube",
+             " " * huge + "\n" + CUBE)
+    obj_case("obj_nul_in_comment", "a comment holding NUL bytes", CUBE.replace("# a cube", "# a\x00cube\x00"))
+    obj_case("obj_eof_byte_after_cube", "byte 26 ends the text: the bad line after it is never read",
+             CUBE + "\x1av bad bad bad\n")
+    cut = CUBE.index("v 0.500000 0.500000 0.500000")
+    obj_case("obj_eof_byte_mid_file", "byte 26 after the sixth vertex: the rest is not read",
+             CUBE[:cut] + "\x1a" + CUBE[cut:], verts=6, tris=0)
+    for name, end, reason in (("obj_cr_only", "\r", "lines ending in CR alone"),
+                              ("obj_lf_only", "\n", "lines ending in LF alone"),
+                              ("obj_crlf", "\r\n", "lines ending in CR LF"),
+                              ("obj_lf_cr", "\n\r", "lines ending in LF CR, an empty line between")):
+        obj_case(name, reason, s.cube_obj(materials=("red",), line_end=end))
+    obj_case("obj_empty_file", "a 0-byte OBJ file with its materials", "", verts=0, tris=0)
+    case("obj_empty_without_mtl", "a 0-byte OBJ file and no MTL file: no materials, an empty atlas",
+         {"box.obj": ""}, verts=0, tris=0, frames=1, skins=1, atlas="0x0")
+    obj_case("obj_only_comments", "comments and unknown keywords only",
+             "# nothing\nmtllib box.mtl\no thing\ng group\ns 1\nvp 0.5\n# end\n", verts=0, tris=0)
+    obj_case("obj_binary_junk", "64 KiB of bytes without an ASCII letter",
+             junk(65536, 7, bytes(range(0, 65)) + bytes(range(91, 97)) + bytes(range(123, 256))),
+             verts=0, tris=0)
+    obj_case("obj_keywords_indented", "every line indented by a tab is skipped",
+             "\n".join("\t" + line for line in CUBE.split("\n")), verts=0, tris=0)
+
+    # Names.
+    case("obj_missing", "the OBJ file does not exist", {"box.mtl": PLAIN_MTL}, exit=1, message=FILE_NOT_FOUND)
+    case("obj_missing_folder", "the OBJ file's folder does not exist", {}, "nowhere/box.obj",
+         exit=1, message=BAD_FILE_NAME)
+    case("obj_is_directory", "the OBJ file is a folder", {"box.obj": DIR}, exit=1, message=ACCESS_DENIED)
+    case("obj_is_device", "the OBJ file is a link to /dev/zero", {"box.obj": Link("/dev/zero")},
+         exit=1, message=ACCESS_DENIED)
+    case("obj_name_too_long", "an OBJ name of 300 bytes, longer than a file name can be", {},
+         "x" * 296 + ".obj", exit=1, message=BAD_FILE_NAME)
+    long_base = "o" * 251
+    case("obj_name_255_bytes", "an OBJ name of 255 bytes: the MTL, atlas and MDL names are as long",
+         {long_base + ".obj": CUBE, long_base + ".mtl": PLAIN_MTL}, long_base + ".obj",
+         mdl=long_base + ".mdl", **CUBE_FACTS, atlas="80x80")
+    odd = "\udcff\udcfe"  # the bytes FF FE, no UTF-8
+    case("obj_name_not_utf8", "an OBJ name of the bytes FF FE",
+         {odd + ".obj": CUBE, odd + ".mtl": PLAIN_MTL}, odd + ".obj", mdl=odd + ".mdl",
+         **CUBE_FACTS, atlas="80x80")
+    case("obj_name_with_newline", "an OBJ name holding a line feed and a tab",
+         {"two\nli\tnes.obj": CUBE, "two\nli\tnes.mtl": PLAIN_MTL}, "two\nli\tnes.obj",
+         mdl="two\nli\tnes.mdl", **CUBE_FACTS, atlas="80x80")
+    case("obj_name_blanks_around_base", "blanks around the base name are trimmed for the companion files",
+         {" box _0.obj": CUBE, "box.mtl": PLAIN_MTL, "box_1.obj": CUBE}, " box _0.obj",
+         **{**CUBE_FACTS, "frames": 2}, atlas="80x80")
+    case("obj_name_empty_base", "_0.obj: the MTL is .mtl, the atlas .bmp, the frames _1.obj ...",
+         {"_0.obj": CUBE, ".mtl": PLAIN_MTL, "_1.obj": CUBE}, "_0.obj", mdl=".mdl",
+         **{**CUBE_FACTS, "frames": 2}, atlas="80x80", files=[".bmp", "created_mtl0.bmp"])
+
+
+def mtl_cases():
+    def one(lines):
+        return ("newmtl red\n" + "\n".join(lines) + "\n").encode("utf-8", "surrogateescape")
+
+    mtl_case("mtl_kd_out_of_range", "Kd 1e30 -1e30 0 is pure red", one(["Kd 1e30 -1e30 0"]),
+             atlas="80x80", texel=["0,0,0000ff00"])
+    for name, line, text, reason in (
+            ("mtl_kd_missing_number", "Kd 1 1", "", "Kd with two numbers"),
+            ("mtl_kd_garbled", "Kd 1,5 0 0", "1,5", "a decimal comma"),
+            ("mtl_kd_nan", "Kd 0 nan 0", "nan", "nan as a colour"),
+            ("mtl_kd_two_blanks", "Kd 1  0 0", "", "two blanks make an empty second number"),
+            ("mtl_ns_garbled", "Ns 10x", "10x", "a shininess with a letter after it")):
+        mtl_case(name, reason, one([line]), exit=1, message=not_float(text))
+    mtl_case("mtl_keywords_before_newmtl", "colours and a texture before the first material act on nothing",
+             b"Kd x y z\nmap_Kd ../../before.bmp\nNs bad\n" + one(["Kd 0 0 1"]),
+             atlas="80x80", texel=["0,0,ff000000"])
+
+    # Texture names: only the file name counts, the file goes into the model's folder.
+    for name, map_kd, placed, reason in (
+            ("mtl_map_kd_parent_dirs", "../../escape.bmp", "escape.bmp", "a texture two folders up"),
+            ("mtl_map_kd_absolute", "/nonexistent-tarvex-folder/abs.bmp", "abs.bmp", "an absolute texture path"),
+            ("mtl_map_kd_backslashes", "..\\..\\textures\\back.tga", "back.bmp", "a Windows relative path"),
+            ("mtl_map_kd_drive_letter", "C:\\textures\\drive.png", "drive.bmp", "a Windows absolute path"),
+            ("mtl_map_kd_colon", "D:colon.bmp", "colon.bmp", "a drive-relative name"),
+            ("mtl_map_kd_dots_only", "..", "..bmp", "the name .. alone"),
+            ("mtl_map_kd_trailing_slash", "../", ".bmp", "a folder name ending in /"),
+            ("mtl_map_kd_options", "-s 1 1 1 wood.tga", "-s.bmp", "options before the name: -s is taken"),
+            ("mtl_map_kd_name_max", "a" * 251 + ".tga", "a" * 251 + ".bmp", "a texture name of 255 bytes"),
+            ("mtl_map_kd_deep_folders", "d/" * 2500 + "deep.bmp", "deep.bmp",
+             "a texture under 2500 folders, 5008 bytes in all")):
+        mtl_case(name, reason, one(["Kd 0 1 0", "map_Kd " + map_kd]), atlas="80x80", files=placed)
+    for name, stem, reason in (
+            ("mtl_map_kd_over_name_max", "b" * 300, "a texture name of 304 bytes, more than a file name can be"),
+            ("mtl_map_kd_over_path_max", "c" * 5000, "a texture name of 5004 bytes, more than a path can be")):
+        mtl_case(name, reason, one(["map_Kd " + stem + ".bmp"]), exit=1, message=cannot_create(stem + ".bmp"))
+    mtl_case("mtl_map_kd_nul_byte", "a texture name with a NUL byte: not the file a, which is there",
+             one(["map_Kd a\x00b.bmp"]), extra={"a": s.bmp(2, 2, 24)},
+             exit=1, message=cannot_create("a\x00b.bmp"))
+    mtl_case("mtl_map_kd_is_atlas", "the texture is named like the atlas, which replaces it",
+             one(["map_Kd box.bmp"]), atlas="80x80")
+    mtl_case("mtl_atlas_too_wide", "two textures 40000 pixels wide, named apart so both are placed",
+             s.mtl([("red", (1, 0, 0), "wide.bmp"), ("blue", (0, 0, 1), "sub/wide.bmp")]),
+             extra={"wide.bmp": s.bmp(40000, 1, 1, table=s.grey_table(2), pixels=bytes(5000))},
+             obj=s.cube_obj(materials=("red", "blue")).decode(), exit=1, message=ATLAS_TOO_LARGE)
+
+    # Materials.
+    mtl_case("mtl_duplicate_names", "two materials named red: both textures are placed",
+             s.mtl([("red", (1, 0, 0), "one.bmp"), ("red", (0, 1, 0), "two.bmp")]),
+             atlas="160x80", texel=["0,0,0000ff00", "80,0,00ff0000"])
+    mtl_case("mtl_usemtl_unknown", "faces under a material the MTL file does not name",
+             PLAIN_MTL, obj=CUBE.replace("usemtl red", "usemtl ghost"), atlas="80x80")
+    mtl_case("mtl_usemtl_unknown_without_uvs", "faces without texture indices under an unknown material",
+             PLAIN_MTL, obj=CUBE_UV_LESS.replace("usemtl red", "usemtl ghost"), atlas="80x80")
+    mtl_case("mtl_empty_name", "newmtl without a name matches the faces before any usemtl",
+             b"newmtl\nKd 0 0 1\n", obj=without_lines(CUBE_UV_LESS, "usemtl"), atlas="80x80")
+    case("mtl_missing", "no MTL file: no materials, an empty atlas", {"box.obj": CUBE},
+         **CUBE_FACTS | {"skins": 1}, atlas="0x0")
+    case("mtl_is_directory", "the MTL name is taken by a folder: no materials",
+         {"box.obj": CUBE, "box.mtl": DIR}, **CUBE_FACTS | {"skins": 1}, atlas="0x0")
+    mtl_case("mtl_binary_junk", "64 KiB of bytes without an ASCII letter: no materials",
+             junk(65536, 11, bytes(range(0, 65)) + bytes(range(91, 97)) + bytes(range(123, 256))),
+             **CUBE_FACTS | {"skins": 1}, atlas="0x0")
+    mtl_case("mtl_many_placeholders_one_name", "40 materials sharing one missing texture: one placeholder",
+             s.mtl([(f"m{i}", (i / 40, 0, 0), "same.tga") for i in range(40)]), atlas="80x80",
+             files="same.bmp")
+
+
+def series_cases():
+    four = "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\n"
+    series_case("frames_vertex_count_differs", "frame 1 has 4 vertices where frame 0 has 8",
+                {"box_1.obj": four}, exit=1, message=frame_count_differs(1, 4, 8))
+    series_case("frames_later_empty", "frame 2 is a 0-byte file",
+                {"box_1.obj": CUBE, "box_2.obj": ""}, exit=1, message=frame_count_differs(2, 0, 8))
+    series_case("frames_gap", "frames 1 and 3 but no 2: the series ends at the gap",
+                {"box_1.obj": CUBE, "box_3.obj": four}, frames=2)
+    series_case("frames_later_broken", "frame 2 holds a word where a number belongs",
+                {"box_1.obj": CUBE, "box_2.obj": replace_line(CUBE, "v ", "v 0 zero 0")},
+                exit=1, message=not_float("zero"))
+    series_case("frames_later_is_directory", "the name of frame 1 is taken by a folder: no frame 1",
+                {"box_1.obj": DIR}, frames=1)
+    series_case("frames_later_is_device", "frame 1 is a link to /dev/zero",
+                {"box_1.obj": Link("/dev/zero")}, exit=1, message=ACCESS_DENIED)
+    series_case("frames_later_without_faces", "frame 1 gives the vertices alone",
+                {"box_1.obj": without_lines(CUBE, "f ")}, frames=2)
+    series_case("frames_tag_00", "box_00.obj starts no series: the broken box_1.obj is not read",
+                {"box_1.obj": "v bad\n"}, input="box_00.obj", frames=1)
+    series_case("frames_30", "thirty frames", {f"box_{n}.obj": CUBE for n in range(1, 30)},
+                frames=30, names=[f"frame{n}" for n in range(30)])
+
+    def fns_case(name, reason, data, frames):
+        series_case(name, reason, {f"box_{n}.obj": CUBE for n in range(1, frames)},
+                    fns=data, frames=frames, names=fns_names(data, frames))
+
+    fns_case("fns_empty_lines", "empty lines name frames 0 and 1 with nothing", b"\n\r\nrun\n", 3)
+    fns_case("fns_long_names", "names of 1000 bytes are cut to 15", b"w" * 1000 + b"\r\n" + b"x" * 1000, 2)
+    fns_case("fns_nul_bytes", "a NUL byte ends the list", b"walk\x00run\nidle\n", 3)
+    fns_case("fns_binary_junk", "4 KiB of arbitrary bytes", junk(4096, 3, bytes(range(1, 256))), 3)
+    fns_case("fns_empty_file", "a 0-byte list: default names", b"", 2)
+    fns_case("fns_eof_byte", "byte 26 is text in a list, not its end", b"a\x1ab\nc\n", 2)
+    series_case("fns_is_directory", "the list's name is taken by a folder: default names",
+                {"box_1.obj": CUBE}, fns=DIR, frames=2, names=["frame0", "frame1"])
+
+
+# ---------------------------------------------------------------- writing
+
+def esc(value, blanks=False):
+    """value for a manifest field: UTF-8 text as it is, other bytes,
+    control characters and backslashes (and blanks if asked) escaped."""
+    text = as_bytes(value).decode("utf-8", "surrogateescape")
+    out = []
+    for ch in text:
+        code = ord(ch)
+        if ch == "\\":
+            out.append("\\\\")
+        elif 0xDC80 <= code <= 0xDCFF:
+            out.append(f"\\x{code - 0xDC00:02x}")
+        elif code < 0x20 or code == 0x7F or (blanks and ch == " "):
+            out.append({"\t": "\\t", "\n": "\\n", "\r": "\\r"}.get(ch, f"\\x{code:02x}"))
+        else:
+            out.append(ch)
+    return "".join(out)
+
+
+def fact_text(key, value):
+    """One fact, or one per entry for the texels. Names and files are lists
+    joined by "|", which a name writes as \\x7c."""
+    if key == "texel":
+        return " ".join(f"{key}={v}" for v in value)
+    if key in ("names", "files"):
+        value = [value] if isinstance(value, str) else value
+        return f"{key}=" + "|".join(esc(v, blanks=True).replace("|", "\\x7c") for v in value)
+    return f"{key}={esc(str(value), blanks=True)}"
+
+
+def write_case(folder, item):
+    os.makedirs(folder)
+    for name, content in item.contents.items():
+        path = os.path.join(folder, as_bytes(name).decode("utf-8", "surrogateescape"))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        if isinstance(content, Dir):
+            os.mkdir(path)
+        elif isinstance(content, Link):
+            os.symlink(content.target, path)
+        else:
+            with open(path, "wb") as out:
+                out.write(as_bytes(content))
+
+
+def main():
+    if len(sys.argv) != 2:
+        sys.exit("usage: generate.py OUTDIR")
+    outdir = sys.argv[1]
+    manifest = os.path.join(outdir, "cases.tsv")
+    # Start over, but only in a folder this script made: its mark is there
+    # from the start, also after a run that failed halfway.
+    mark = os.path.join(outdir, ".hostile-cases")
+    if os.path.isdir(outdir) and os.listdir(outdir):
+        if not os.path.exists(mark) and not os.path.exists(manifest):
+            sys.exit(f"generate.py: {outdir} is not empty and was not made by generate.py; not touching it")
+        shutil.rmtree(outdir)
+    os.makedirs(outdir, exist_ok=True)
+    open(mark, "wb").close()
+
+    bmp_cases()
+    obj_cases()
+    mtl_cases()
+    series_cases()
+
+    rows = ["# name\tinput\texit\tmdl\tcheck\treason"]
+    for item in CASES:
+        write_case(os.path.join(outdir, item.name), item)
+        if item.exit == 1:
+            check = esc(item.message)
+        else:
+            check = " ".join(fact_text(k, v) for k, v in item.facts.items())
+        rows.append("\t".join((item.name, esc(item.input), str(item.exit), esc(item.mdl), check,
+                               esc(item.reason))))
+    # The manifest last: its presence says the cases are complete.
+    with open(manifest, "wb") as out:
+        out.write(("\n".join(rows) + "\n").encode("utf-8", "surrogateescape"))
+
+
+if __name__ == "__main__":
+    main()
