@@ -904,11 +904,27 @@ TEST(BmpLoadTruncated, EveryPrefixLoadsOrRaisesReadError)
     TBmpFields masked = Fields(2, 2, 32, 3);
     masked.Extra = Concat({ { 0, 0, 0xFF, 0 }, { 0, 0xFF, 0, 0 }, { 0xFF, 0, 0, 0 } });
     masked.Pixels = TBytes(16, 0xC3);
+    // A run of four, an end of line, an absolute run of four, the end.
+    TBmpFields rle4 = Fields(4, 2, 4, 2);
+    rle4.Extra = IndexTable(16);
+    rle4.Pixels = { 4, 0x12, 0, 0, 0, 4, 0x34, 0x56, 0, 1 };
+    TBmpFields core = Fields(9, 2, 1);
+    core.HeaderSize = 12;
+    core.Extra = { 0, 0, 0, 0xFF, 0xFF, 0xFF };
+    core.Pixels = { 0xA5, 0x80, 0, 0, 0x5A, 0x00, 0, 0 };
+    // A 108-byte header holding the masks of 5-6-5 pixels.
+    TBmpFields v4 = Fields(3, 2, 16, 3);
+    v4.HeaderSize = 108;
+    v4.HeaderTail = Concat({ { 0, 0xF8, 0, 0 }, { 0xE0, 0x07, 0, 0 }, { 0x1F, 0, 0, 0 }, TBytes(56) });
+    v4.Pixels = TBytes(16, 0x77);
     const TSample samples[] = {
         { "24-bit", BuildBmp(rgb), 54 },
         { "8-bit", BuildBmp(indexed), 54 + 20 },
         { "RLE8", BuildBmp(rle), 54 + 1024 },
         { "bitfields", BuildBmp(masked), 54 + 12 },
+        { "RLE4", BuildBmp(rle4), 54 + 64 },
+        { "core 1-bit", BuildBmp(core), 14 + 12 + 6 },
+        { "V4 header", BuildBmp(v4), 14 + 108 },
     };
 
     TScratchDir dir;
