@@ -17,6 +17,7 @@
 #include "mdl/MDLClass.h"
 #include "obj/OBJClass.h"
 #include "util/Errors.h"
+#include "util/LittleEndian.h"
 
 namespace fs = std::filesystem;
 
@@ -116,7 +117,35 @@ void Check(bool Condition, const std::string& What)
 // only checked below these sizes, so that one huge image does not stall the
 // fuzzer; the load itself is always checked.
 constexpr std::uint64_t CheckedStoreLimit = std::uint64_t(1) << 20;
-constexpr std::int64_t ComparedPixelLimit = 1 << 16;
+constexpr std::int64_t ComparedPixelLimit = 1 << 12;
+constexpr std::uint64_t SkinPixelLimit = std::uint64_t(1) << 16;
+
+// Above this the fuzz target skips a file.
+constexpr std::uint64_t SlowStoreBytes = std::uint64_t(16) << 20;
+
+// The pixel store a BMP file's header asks for, 0 when it has no header.
+std::uint64_t DeclaredStoreBytes(const std::uint8_t* Data, std::size_t Size)
+{
+    constexpr std::size_t CoreEnd = 26;
+    constexpr std::size_t InfoEnd = 30;
+    if (Size < CoreEnd || Data[0] != 'B' || Data[1] != 'M')
+        return 0;
+    std::int64_t width;
+    std::int64_t height;
+    int bits;
+    if (GetU32LE(Data + 14) == 12) {
+        width = GetU16LE(Data + 18);
+        height = GetU16LE(Data + 20);
+        bits = GetU16LE(Data + 24);
+    } else if (Size >= InfoEnd) {
+        width = static_cast<std::int32_t>(GetU32LE(Data + 18));
+        height = static_cast<std::int32_t>(GetU32LE(Data + 22));
+        bits = GetU16LE(Data + 28);
+    } else {
+        return 0;
+    }
+    return std::uint64_t(TBitmap::StrideFor(width, bits)) * std::uint64_t(std::abs(height));
+}
 
 void CheckBitmapRoundTrip(const TBitmap& Image)
 {
@@ -204,6 +233,14 @@ void SetFuzzFindingHandler(std::function<void(const std::string&)> Handler)
 
 TFuzzVerdict FuzzBmp(const std::uint8_t* Data, std::size_t Size)
 {
+    // Mutated headers often declare images of hundreds of megabytes, whose
+    // store costs the fuzzer a large part of a second to clear, and the
+    // loader treats them as it treats small ones. Those are left out; sizes
+    // beyond the store limit are still fed to the loader, which must refuse
+    // them before allocating anything.
+    const std::uint64_t declared = DeclaredStoreBytes(Data, Size);
+    if (declared > SlowStoreBytes && declared <= TBitmap::MaxStoreBytes)
+        return TFuzzVerdict::Refused;
     const std::string path = InputFile("in.bmp", Data, Size);
     TBitmap image;
     try {
@@ -214,7 +251,7 @@ TFuzzVerdict FuzzBmp(const std::uint8_t* Data, std::size_t Size)
         return TFuzzVerdict::Refused;
     }
     CheckBitmapRoundTrip(image);
-    if (std::uint64_t(image.Width()) * std::uint64_t(image.Height()) > CheckedStoreLimit)
+    if (std::uint64_t(image.Width()) * std::uint64_t(image.Height()) > SkinPixelLimit)
         return TFuzzVerdict::Accepted;
     // The conversion reads textures as skins through the colour of each pixel.
     TMDLSkin5 skin;
