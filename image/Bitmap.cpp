@@ -469,6 +469,32 @@ const std::uint8_t* TBitmap::RowData(std::int32_t row) const
     return FPixels.data() + std::size_t(memoryRow) * Stride();
 }
 
+std::vector<std::uint8_t> TBitmap::TakePackedRows()
+{
+    const std::size_t stride = Stride();
+    const std::size_t packed = (std::size_t(FWidth) * std::size_t(FBitsPerPixel) + 7) / 8;
+    const std::size_t height = static_cast<std::size_t>(FHeight);
+    std::vector<std::uint8_t> rows;
+    rows.swap(FPixels);
+    if (!rows.empty()) {
+        if (!FTopDown) {
+            for (std::size_t top = 0, bottom = height - 1; top < bottom; ++top, --bottom) {
+                std::swap_ranges(rows.begin() + std::ptrdiff_t(top * stride),
+                    rows.begin() + std::ptrdiff_t((top + 1) * stride),
+                    rows.begin() + std::ptrdiff_t(bottom * stride));
+            }
+        }
+        // Each row moves down to its packed place, never over a row not yet moved.
+        for (std::size_t y = 1; y < height; ++y)
+            std::memmove(rows.data() + y * packed, rows.data() + y * stride, packed);
+        rows.resize(packed * height);
+    }
+    FWidth = 0;
+    FHeight = 0;
+    FTopDown = false;
+    return rows;
+}
+
 TColor TBitmap::PixelColor(std::int32_t x, std::int32_t y) const
 {
     if (!HasPixels() || x < 0 || x >= FWidth || y < 0 || y >= FHeight)

@@ -167,6 +167,12 @@ public:
     // Rows in memory from the top (true) or from the bottom (false).
     bool TopDown() const { return FTopDown; }
 
+    // Hands the pixel store over as rows from the top, each cut to the bytes
+    // its pixels use (no padding), and leaves the image without pixels
+    // (0 x 0, depth, table and masks kept). The rows are rearranged in
+    // place, so a large picture is never held twice.
+    std::vector<std::uint8_t> TakePackedRows();
+
     // Replaces everything but the canvas with the contents of a BMP file. A
     // 0-byte file gives an empty image. Every failure leaves the image as it was.
     void LoadBmpFile(const std::string& path);

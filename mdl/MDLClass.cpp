@@ -244,6 +244,21 @@ void TMDLSkin5::FromBitmap888(const TBitmap& Bitmap)
     FromBitmap(Bitmap, SkinType888);
 }
 
+void TMDLSkin5::FromBitmap888(TBitmap&& Bitmap)
+{
+    // A 24-bit store holds blue, green and red, as a type 4 skin does.
+    if (Bitmap.BitsPerPixel() != 24 || !Bitmap.HasPixels()) {
+        FromBitmap888(static_cast<const TBitmap&>(Bitmap));
+        return;
+    }
+    const std::int32_t width = Bitmap.Width();
+    const std::int32_t height = Bitmap.Height();
+    Data = Bitmap.TakePackedRows();
+    SkinType = SkinType888;
+    Width = width;
+    Height = height;
+}
+
 void TMDLSkin5::FromBitmap8888(const TBitmap& Bitmap)
 {
     FromBitmap(Bitmap, SkinType8888);
@@ -575,7 +590,7 @@ void TMDLModel::PaintColourSkin(const TOBJModel& OBJModel, std::int32_t Width, s
             canvas.Polygon(points, 3);
     }
     ColourSkin.reset(new TMDLSkin5);
-    ColourSkin->FromBitmap888(bitmap);
+    ColourSkin->FromBitmap888(std::move(bitmap));
 }
 
 void TMDLModel::LoadFrameNames(const std::string& FileName)

@@ -141,6 +141,9 @@ public:
     void LoadFromBMP(const std::string& FileName, int FormatCode);
     // Type 4, three bytes per pixel.
     void FromBitmap888(const TBitmap& Bitmap);
+    // The same, taking over the pixels of a 24-bit image, which is left
+    // without pixels: a large skin is then never held twice.
+    void FromBitmap888(TBitmap&& Bitmap);
     // Type 5: alpha 255 for pure white, 0 for every other colour.
     void FromBitmap8888(const TBitmap& Bitmap);
     void WriteTo(TByteWriter& Out) const;

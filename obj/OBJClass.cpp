@@ -497,6 +497,10 @@ void TOBJModel::UnifyTextures(const std::string& AtlasFileName)
                 TRect { 0, 0, tile.Width(), tile.Height() });
             placed.emplace(material.MapKd,
                 TPlaced { material.RectX, material.RectY, material.RectW, material.RectH });
+            // The texture is in the atlas now. Its pixels are dropped, so a
+            // large one is not held while the atlas grows or is written;
+            // depth and colour table stay for the next placeholder.
+            tile.SetWidth(0);
         }
 
         // The remainder is added, not rounded up: 99 becomes 102, and a side
@@ -517,8 +521,5 @@ void TOBJModel::UnifyTextures(const std::string& AtlasFileName)
                 SetUVRect(face.Corners[k].UV, static_cast<std::int32_t>(i));
         }
     }
-    // The last texture read is not needed any more; a large one would
-    // otherwise stay in memory while the atlas is written.
-    tile.SetWidth(0);
     atlas.SaveBmpFile(AtlasFileName);
 }

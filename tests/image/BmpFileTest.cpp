@@ -432,6 +432,36 @@ TEST(BmpLoad, RowDataZeroIsTheTopOfEitherRowOrder)
         Rows(topDown), (std::vector<TBytes> { { 1, 1, 1, 0 }, { 2, 2, 2, 0 }, { 3, 3, 3, 0 } }));
 }
 
+TEST(BmpLoad, TakenRowsComeFromTheTopWithoutPaddingInEitherRowOrder)
+{
+    TScratchDir dir;
+    // Three rows of three 24-bit pixels (9 bytes, padded to 12), then three
+    // rows of nine 1-bit pixels (2 bytes, padded to 4).
+    TBmpFields rgb = Fields(3, 3);
+    for (std::uint8_t i = 0; i < 36; ++i)
+        rgb.Pixels.push_back(i % 12 < 9 ? i : 0);
+    TBmpFields bits = Fields(9, 3, 1);
+    bits.Extra = IndexTable(2);
+    bits.Pixels = { 0xA1, 0x80, 0, 0, 0xB2, 0x00, 0, 0, 0xC3, 0x80, 0, 0 };
+    for (TBmpFields* f : { &rgb, &bits }) {
+        for (const std::int32_t height : { 3, -3 }) {
+            SCOPED_TRACE(std::to_string(f->BitCount) + " bits, height " + std::to_string(height));
+            f->Height = height;
+            TBitmap image;
+            LoadBytes(image, dir, BuildBmp(*f));
+            const std::size_t used = (std::size_t(image.Width()) * f->BitCount + 7) / 8;
+            TBytes expected;
+            for (const TBytes& row : Rows(image))
+                expected.insert(expected.end(), row.begin(), row.begin() + std::ptrdiff_t(used));
+            EXPECT_EQ(image.TakePackedRows(), expected);
+            EXPECT_FALSE(image.HasPixels());
+            EXPECT_EQ(image.Width(), 0);
+            EXPECT_EQ(image.Height(), 0);
+            EXPECT_EQ(image.BitsPerPixel(), f->BitCount);
+        }
+    }
+}
+
 TEST(BmpLoad, ShortPixelDataLeavesTheTopRowsZero)
 {
     TScratchDir dir;
