@@ -304,6 +304,9 @@ def bmp_cases():
                 s.bmp(65535, 65535, 24, core=True, pixels=bytes(4)), INVALID_BITMAP)
     texture_case("bmp_header_declares_512x512", "a 58-byte file that declares 512 x 512 pixels: the rest is black",
                  s.bmp(512, 512, 24, pixels=bytes(4)), atlas="512x512", texel=["511,0,00000000"])
+    texture_case("bmp_header_declares_6k", "a 62-byte file that declares a 6144 x 6144 texture: 108 MiB of "
+                 "pixels, a 144 MiB skin; time and memory stay within the limits",
+                 s.bmp(6144, 6144, 24, pixels=bytes(8)), atlas="6144x6144", texel=["6143,6143,00000000"])
     bad_texture("bmp_atlas_too_wide", "a texture 65535 pixels wide: the atlas grows to 65542, past 16 bits",
                 s.bmp(65535, 1, 1, table=s.grey_table(2), pixels=bytes(8192)), ATLAS_TOO_LARGE)
     texture_case("bmp_widest_atlas", "a texture 65528 pixels wide: the widest atlas there is",
