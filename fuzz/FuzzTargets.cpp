@@ -121,29 +121,40 @@ constexpr std::int64_t ComparedPixelLimit = 1 << 12;
 constexpr std::uint64_t SkinPixelLimit = std::uint64_t(1) << 16;
 // Files declaring a store between this and the loader's limit are skipped.
 constexpr std::uint64_t SlowStoreBytes = std::uint64_t(16) << 20;
+// Conversions of a texture with more pixels are skipped.
+constexpr std::uint64_t SlowTexturePixels = std::uint64_t(1) << 20;
 
-// The pixel store a BMP file's header asks for, 0 when it has no header.
-std::uint64_t DeclaredStoreBytes(const std::uint8_t* Data, std::size_t Size)
+// The size a BMP file's header declares; all 0 when it has no header.
+struct TDeclaredSize
+{
+    std::int64_t Width = 0;
+    std::int64_t Height = 0; // made positive
+    int Bits = 0;
+
+    std::uint64_t Pixels() const { return std::uint64_t(Width) * std::uint64_t(Height); }
+    std::uint64_t StoreBytes() const
+    {
+        return std::uint64_t(TBitmap::StrideFor(Width, Bits)) * std::uint64_t(Height);
+    }
+};
+
+TDeclaredSize DeclaredSize(const std::uint8_t* Data, std::size_t Size)
 {
     constexpr std::size_t CoreEnd = 26;
     constexpr std::size_t InfoEnd = 30;
+    TDeclaredSize size;
     if (Size < CoreEnd || Data[0] != 'B' || Data[1] != 'M')
-        return 0;
-    std::int64_t width;
-    std::int64_t height;
-    int bits;
+        return size;
     if (GetU32LE(Data + 14) == 12) {
-        width = GetU16LE(Data + 18);
-        height = GetU16LE(Data + 20);
-        bits = GetU16LE(Data + 24);
+        size.Width = GetU16LE(Data + 18);
+        size.Height = GetU16LE(Data + 20);
+        size.Bits = GetU16LE(Data + 24);
     } else if (Size >= InfoEnd) {
-        width = static_cast<std::int32_t>(GetU32LE(Data + 18));
-        height = static_cast<std::int32_t>(GetU32LE(Data + 22));
-        bits = GetU16LE(Data + 28);
-    } else {
-        return 0;
+        size.Width = std::max(0, static_cast<std::int32_t>(GetU32LE(Data + 18)));
+        size.Height = std::abs(std::int64_t(static_cast<std::int32_t>(GetU32LE(Data + 22))));
+        size.Bits = GetU16LE(Data + 28);
     }
-    return std::uint64_t(TBitmap::StrideFor(width, bits)) * std::uint64_t(std::abs(height));
+    return size;
 }
 
 void CheckBitmapRoundTrip(const TBitmap& Image)
@@ -238,7 +249,7 @@ TFuzzVerdict FuzzBmp(const std::uint8_t* Data, std::size_t Size)
     // loader treats them as it treats small ones. Those are left out; sizes
     // beyond the store limit are still fed to the loader, which must refuse
     // them before allocating anything.
-    const std::uint64_t declared = DeclaredStoreBytes(Data, Size);
+    const std::uint64_t declared = DeclaredSize(Data, Size).StoreBytes();
     if (declared > SlowStoreBytes && declared <= TBitmap::MaxStoreBytes)
         return TFuzzVerdict::Refused;
     const std::string path = InputFile("in.bmp", Data, Size);
@@ -353,6 +364,12 @@ TFuzzVerdict FuzzConversion(const std::uint8_t* Data, std::size_t Size)
         const auto* found = static_cast<const std::uint8_t*>(
             ::memmem(at, std::size_t(end - at), BundleSeparator, separatorLength));
         const std::uint8_t* partEnd = found ? found : end;
+        // A texture of many pixels makes every step of the conversion slow,
+        // and under the fuzzer's instrumentation one input can take seconds;
+        // such textures are left to the hostile-file tests, which time them.
+        if (name == BundleFiles[2]
+            && DeclaredSize(at, std::size_t(partEnd - at)).Pixels() > SlowTexturePixels)
+            return TFuzzVerdict::Refused;
         WriteFile(Scratch().File(name), at, std::size_t(partEnd - at));
         if (!found)
             break;
