@@ -55,104 +55,12 @@ std::int32_t ToZeroBased(std::int32_t index)
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(index) - 1u);
 }
 
-// The normal table in double precision, each entry scaled to unit length,
-// for the quick first pass of the normal search.
-struct TUnitNormals
-{
-    double X[MDLNormalCount];
-    double Y[MDLNormalCount];
-    double Z[MDLNormalCount];
-
-    TUnitNormals()
-    {
-        for (int i = 0; i < MDLNormalCount; ++i) {
-            const double length = VecLength(MDLNormals[i]);
-            X[i] = MDLNormals[i].X / length;
-            Y[i] = MDLNormals[i].Y / length;
-            Z[i] = MDLNormals[i].Z / length;
-        }
-    }
-};
-
-// The definition of the normal index over a set of entries: the first entry,
-// in index order, whose cosine with the normal is strictly greater than every
-// earlier one and than 0.
-std::uint8_t ExactNearestNormal(const TVec3& normal, const int* entries, int count)
-{
-    double best = 0.0;
-    int index = 0;
-    for (int k = 0; k < count; ++k) {
-        const double cosine = VecCos(normal, MDLNormals[entries[k]]);
-        if (cosine > best) {
-            best = cosine;
-            index = entries[k];
-        }
-    }
-    return static_cast<std::uint8_t>(index);
-}
-
-std::uint8_t NearestNormal(const TVec3& normal)
-{
-    static const TUnitNormals units;
-    const double length = VecLength(normal);
-    if (length == 0.0)
-        return 0;
-    if (!std::isfinite(length))
-        return PlainNormalIndex(normal);
-
-    // The cosines in double precision are within about 1e-15 of the
-    // extended-precision ones that decide. Only the entries whose quick
-    // cosine comes within a wide margin of the best can hold the maximum (or
-    // tie with it), so those alone are compared the exact way, in index
-    // order: the result is the same as comparing all 162.
-    constexpr double Margin = 1e-9;
-    const double x = normal.X / length;
-    const double y = normal.Y / length;
-    const double z = normal.Z / length;
-    // Kept free of dependencies between entries so the compiler can run
-    // them side by side.
-    double quick[MDLNormalCount];
-    for (int i = 0; i < MDLNormalCount; ++i)
-        quick[i] = x * units.X[i] + y * units.Y[i] + z * units.Z[i];
-    constexpr int Lanes = 6; // 162 = 6 x 27
-    double lanes[Lanes] = { -2.0, -2.0, -2.0, -2.0, -2.0, -2.0 };
-    for (int i = 0; i < MDLNormalCount; i += Lanes) {
-        for (int k = 0; k < Lanes; ++k)
-            lanes[k] = std::max(lanes[k], quick[i + k]);
-    }
-    const double best = *std::max_element(lanes, lanes + Lanes);
-    if (best <= -Margin)
-        return 0; // no entry can have a positive cosine
-    int candidates[MDLNormalCount];
-    int count = 0;
-    const double threshold = best - Margin;
-    for (int i = 0; i < MDLNormalCount; ++i) {
-        if (quick[i] >= threshold) // rarely more than one entry
-            candidates[count++] = i;
-    }
-    // A lone candidate is the one entry with the greatest cosine, and that
-    // cosine is clearly positive: nothing is left to compare.
-    if (count == 1 && best > Margin)
-        return static_cast<std::uint8_t>(candidates[0]);
-    return ExactNearestNormal(normal, candidates, count);
-}
-
 void WriteSink(void* context, const std::uint8_t* data, std::size_t size)
 {
     static_cast<TAtomicFile*>(context)->Write(data, size);
 }
 
 } // namespace
-
-std::uint8_t PlainNormalIndex(const TVec3& Normal)
-{
-    if (VecLength(Normal) == 0.0)
-        return 0;
-    int all[MDLNormalCount];
-    for (int i = 0; i < MDLNormalCount; ++i)
-        all[i] = i;
-    return ExactNearestNormal(Normal, all, MDLNormalCount);
-}
 
 // --- Byte writer ---
 
@@ -422,7 +330,7 @@ void TMDLModel::EncodeVertex(const TVec3& Position, const TVec3& Normal, TMDLPac
     Vertex.Coord[0] = PackCoord(Position.Z);
     Vertex.Coord[1] = PackCoord(Position.X);
     Vertex.Coord[2] = PackCoord(Position.Y);
-    Vertex.NormalIndex = NearestNormal(Normal);
+    Vertex.NormalIndex = NearestNormalIndex(Normal);
 }
 
 void TMDLModel::AddFrame(const TOBJModel& OBJModel)
