@@ -1,7 +1,7 @@
 // The 162 directions a packed vertex's normal index refers to, spread over
-// the unit sphere, and the search for the one nearest to a normal. Three entries (0, 76, 161) are a little off the mirror
-// images of their partners; files made for the engine use them so, and so
-// does the encoder.
+// the unit sphere, and the search for the one nearest to a normal. Three
+// entries (0, 76, 161) are a little off the mirror images of their partners;
+// files made for the engine use them so, and so does the encoder.
 #include "mdl/MDLClass.h"
 
 #include <algorithm>
