@@ -5,7 +5,8 @@
 // allows. The counts read are checked, so a reader that stops early fails
 // instead of looking fast.
 //
-// Usage: tarvex_bench_obj [--rounds N] [--keep DIR]
+// Usage: tarvex_bench_obj [--rounds N] [--one-thread] [--keep DIR]
+// --one-thread reads without the second thread that takes the face lines.
 
 #include <algorithm>
 #include <cerrno>
@@ -244,7 +245,7 @@ std::string MakeTempFolder()
 
 int Usage(const char* program)
 {
-    std::fprintf(stderr, "usage: %s [--rounds N] [--keep DIR]\n", program);
+    std::fprintf(stderr, "usage: %s [--rounds N] [--one-thread] [--keep DIR]\n", program);
     return 2;
 }
 
@@ -338,6 +339,8 @@ int main(int argc, char** argv)
         if (option == "--rounds") {
             if (!bench::ReadRounds(argc, argv, i, rounds))
                 return Usage(argv[0]);
+        } else if (option == "--one-thread") {
+            TOBJModel::ReadInParallel = false;
         } else if (option == "--keep" && i + 1 < argc) {
             keepDir = argv[++i];
             if (keepDir.empty())

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <sstream>
 #include <system_error>
+#include <typeinfo>
 #include <vector>
 
 #include <fcntl.h>
@@ -18,6 +19,7 @@
 #include "obj/OBJClass.h"
 #include "util/Errors.h"
 #include "util/LittleEndian.h"
+#include "util/TextFile.h"
 
 namespace fs = std::filesystem;
 
@@ -272,9 +274,99 @@ TFuzzVerdict FuzzBmp(const std::uint8_t* Data, std::size_t Size)
     return TFuzzVerdict::Accepted;
 }
 
+namespace {
+
+// What one read of an OBJ file gave, in a form that compares bit for bit.
+struct TOBJRead : public TStatusPanel, public TEventPump
+{
+    std::string Failure;
+    std::vector<std::string> Progress;
+    std::uint32_t NextDraw = 0;
+    std::string Lists;
+
+    void SetText(const std::string& Text) override { Progress.push_back(Text); }
+    void ProcessMessages() override { Progress.emplace_back("(pump)"); }
+};
+
+template <typename T>
+void AppendBytes(std::string& out, const T& value)
+{
+    out.append(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+TOBJRead ReadOBJOneWay(const std::string& path, bool parallel, std::size_t blockSize)
+{
+    TOBJRead read;
+    TOBJModel model;
+    model.StatusPanel = &read;
+    model.EventPump = &read;
+    const bool wasParallel = TOBJModel::ReadInParallel;
+    const std::size_t wasBlockSize = TTextReader::BlockSize;
+    TOBJModel::ReadInParallel = parallel;
+    TTextReader::BlockSize = blockSize;
+    // A state from which the first line shows, so that even short files
+    // show some progress.
+    SetProgressRandomState(0);
+    try {
+        model.LoadOBJ(path, std::string());
+    } catch (const Exception& failure) {
+        read.Failure = std::string(typeid(failure).name()) + ": " + failure.Message();
+    } catch (const std::exception& failure) {
+        read.Failure = std::string(typeid(failure).name()) + ": " + failure.what();
+    }
+    TOBJModel::ReadInParallel = wasParallel;
+    TTextReader::BlockSize = wasBlockSize;
+    read.NextDraw = ProgressRandom();
+
+    std::string& out = read.Lists;
+    for (const std::vector<TVec3>* list : { &model.Vertices, &model.Normals }) {
+        AppendBytes(out, list->size());
+        for (const TVec3& v : *list)
+            AppendBytes(out, v);
+    }
+    AppendBytes(out, model.UVs.size());
+    for (const TOBJUV& uv : model.UVs) {
+        AppendBytes(out, uv.U);
+        AppendBytes(out, uv.V);
+    }
+    AppendBytes(out, model.Faces.size());
+    for (const TOBJFace& face : model.Faces) {
+        AppendBytes(out, face.Corners);
+        AppendBytes(out, face.CornerCount);
+        AppendBytes(out, face.MaterialName.size());
+        out += face.MaterialName;
+    }
+    AppendBytes(out, model.TriangleCount);
+    return read;
+}
+
+} // namespace
+
+std::string OBJReadDifference(const std::string& Path, std::size_t BlockSize)
+{
+    const TOBJRead once = ReadOBJOneWay(Path, false, std::size_t(1) << 20);
+    const TOBJRead twice = ReadOBJOneWay(Path, true, BlockSize);
+    std::string difference;
+    if (once.Failure != twice.Failure)
+        difference += "failure '" + once.Failure + "' became '" + twice.Failure + "'; ";
+    if (once.Progress != twice.Progress)
+        difference += "progress of " + std::to_string(once.Progress.size()) + " calls became "
+            + std::to_string(twice.Progress.size()) + "; ";
+    if (once.NextDraw != twice.NextDraw)
+        difference += "the progress generator ends elsewhere; ";
+    if (once.Lists != twice.Lists)
+        difference += "the lists differ; ";
+    return difference;
+}
+
 TFuzzVerdict FuzzOBJ(const std::uint8_t* Data, std::size_t Size)
 {
     const std::string path = InputFile("in.obj", Data, Size);
+    // Blocks so small that the input crosses many of their borders: the
+    // reading by two threads must give what one pass gives.
+    const std::size_t blockSize = 1 + (Size > 0 ? Data[0] % 16 : 0);
+    const std::string difference = OBJReadDifference(path, blockSize);
+    Check(difference.empty(), "two-thread reading differs: " + difference);
     TOBJModel obj;
     try {
         obj.LoadOBJ(path, std::string());

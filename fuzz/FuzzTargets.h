@@ -51,6 +51,13 @@ extern const std::size_t FuzzTargetCount;
 extern const char* const BundleSeparator;
 extern const char* const BundleFiles[5];
 
+// Reads the OBJ file at Path twice, in one pass and by two threads over
+// blocks of BlockSize bytes, from the same state of the progress generator.
+// Returns an empty text when both give the same model (every list, bit for
+// bit), the same progress shown, the same failure, and leave the generator
+// in the same state; otherwise what differs.
+std::string OBJReadDifference(const std::string& Path, std::size_t BlockSize);
+
 // Reports a finding and aborts; tests replace the handler to fail instead.
 [[noreturn]] void FuzzFinding(const std::string& What);
 void SetFuzzFindingHandler(std::function<void(const std::string&)> Handler);

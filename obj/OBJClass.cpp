@@ -1,10 +1,15 @@
 #include "obj/OBJClass.h"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <unordered_map>
 
 #include "image/Bitmap.h"
@@ -116,10 +121,169 @@ void CheckAtlasSide(std::int64_t side)
         throw ERangeError(SAtlasTooLarge);
 }
 
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+// Powers of ten held exactly: by a single up to 10^10, by a double up to 10^22.
+constexpr float SinglePowersOfTen[] = { 1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f,
+    1e9f, 1e10f };
+constexpr double DoublePowersOfTen[] = { 1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10,
+    1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22 };
+constexpr int MaxSingleFraction = 10;
+constexpr int MaxDoubleFraction = 22;
+constexpr std::uint64_t MaxSingleMantissa = std::uint64_t(1) << 24;
+constexpr std::uint64_t MaxDoubleMantissa = std::uint64_t(1) << 53;
+constexpr int MaxMantissaDigits = 19; // an unsigned 64-bit integer holds any 19 digits
+
+// A number of the plain form the files use, an optional sign, digits and an
+// optional fraction ("-0.850651"), read at At and left with At after it,
+// when its nearest single can be had without the general conversion; false
+// otherwise, with At unchanged, for the full route.
+//
+// Its digits without the point make an integer M, its fraction has F digits,
+// and the value is M / 10^F. When M and 10^F are both exact singles, one
+// division in single precision, which IEEE arithmetic rounds correctly, gives
+// the nearest single. When they are exact doubles, the division in double
+// precision gives the nearest double q, and rounding q to a single gives the
+// nearest single unless a midpoint between two singles lies between the
+// exact value and q. Such a midpoint is a double, and q is the double nearest
+// to the value, so the midpoint is q itself or its neighbour: its 29 bits
+// below a single's precision read 0x10000000, one more or one less. Those
+// few values take the full route.
+bool QuickFloat(const char*& At, const char* End, float& Value)
+{
+    const char* p = At;
+    bool negative = false;
+    if (p < End && (*p == '-' || *p == '+')) {
+        negative = *p == '-';
+        ++p;
+    }
+    std::uint64_t mantissa = 0;
+    int significant = 0;
+    int fraction = 0;
+    bool digits = false;
+    for (; p < End && IsDigit(*p); ++p) {
+        digits = true;
+        mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
+        if (mantissa != 0 && ++significant > MaxMantissaDigits)
+            return false;
+    }
+    if (p < End && *p == '.') {
+        for (++p; p < End && IsDigit(*p); ++p) {
+            digits = true;
+            mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
+            if ((mantissa != 0 && ++significant > MaxMantissaDigits)
+                || ++fraction > MaxDoubleFraction)
+                return false;
+        }
+    }
+    if (!digits)
+        return false;
+    float value;
+    if (mantissa <= MaxSingleMantissa && fraction <= MaxSingleFraction) {
+        value = static_cast<float>(mantissa);
+        if (fraction > 0)
+            value /= SinglePowersOfTen[fraction];
+    } else if (mantissa <= MaxDoubleMantissa) {
+        const double quotient = static_cast<double>(mantissa) / DoublePowersOfTen[fraction];
+        std::uint64_t bits;
+        std::memcpy(&bits, &quotient, sizeof bits);
+        constexpr std::uint64_t BelowSingle = (std::uint64_t(1) << 29) - 1;
+        constexpr std::uint64_t Midpoint = std::uint64_t(1) << 28;
+        if ((bits & BelowSingle) - (Midpoint - 1) <= 2)
+            return false;
+        value = static_cast<float>(quotient);
+    } else {
+        return false;
+    }
+    Value = negative ? -value : value;
+    At = p;
+    return true;
+}
+
+// An index of the plain form, an optional "-" and one to nine digits, read
+// at At and left with At after it; anything else (a sign "+", hexadecimal,
+// ten digits or more) returns false with At unchanged.
+bool QuickIndex(const char*& At, const char* End, std::int32_t& Value)
+{
+    const char* p = At;
+    const bool negative = p < End && *p == '-';
+    if (negative)
+        ++p;
+    const char* const first = p;
+    std::int32_t value = 0;
+    for (; p < End && IsDigit(*p); ++p) {
+        if (p - first == 9)
+            return false;
+        value = value * 10 + (*p - '0');
+    }
+    if (p == first)
+        return false;
+    Value = negative ? -value : value;
+    At = p;
+    return true;
+}
+
+// The kinds of OBJ line the reader acts on.
+enum class TLineKind { Other, Vertex, Normal, UV, Face, UseMaterial };
+
+// The kind of a line by its keyword, and Rest, the text after the keyword
+// and its delimiter.
+TLineKind ClassifyLine(std::string_view line, std::string_view& rest)
+{
+    // The usual spellings first: a lower-case keyword at the start of the
+    // line and one blank after it. What they give is what the general rule
+    // below gives them.
+    if (line.size() >= 2) {
+        const char first = line[0];
+        if (first == 'v') {
+            if (IsBlank(line[1])) {
+                rest = line.substr(2);
+                return TLineKind::Vertex;
+            }
+            if (line.size() >= 3 && IsBlank(line[2])) {
+                if (line[1] == 'n') {
+                    rest = line.substr(3);
+                    return TLineKind::Normal;
+                }
+                if (line[1] == 't') {
+                    rest = line.substr(3);
+                    return TLineKind::UV;
+                }
+            }
+        } else if (first == 'f' && IsBlank(line[1])) {
+            rest = line.substr(2);
+            return TLineKind::Face;
+        } else if (first == '#') {
+            return TLineKind::Other; // no keyword starts with "#"
+        }
+    }
+    std::string_view keyword;
+    SplitFirst(line, Blanks, keyword, rest);
+    if (KeywordIs(keyword, "V"))
+        return TLineKind::Vertex;
+    if (KeywordIs(keyword, "VN"))
+        return TLineKind::Normal;
+    if (KeywordIs(keyword, "VT"))
+        return TLineKind::UV;
+    if (KeywordIs(keyword, "F") || KeywordIs(keyword, "FO"))
+        return TLineKind::Face;
+    if (KeywordIs(keyword, "USEMTL"))
+        return TLineKind::UseMaterial;
+    return TLineKind::Other;
+}
+
 } // namespace
 
 float StrToFloat(std::string_view Text)
 {
+    const char* at = Text.data();
+    float quick;
+    if (QuickFloat(at, Text.data() + Text.size(), quick) && at == Text.data() + Text.size())
+        return quick;
+
     // Check the grammar first: from_chars alone would also take "inf",
     // "nan" and hexadecimal digits.
     std::string_view s = Text;
@@ -260,8 +424,10 @@ void TOBJModel::LoadOBJ(const std::string& FileName, const std::string& MTLFileN
         else
             Materials.clear();
     }
-    ReadOBJ(FileName);
-    AssignDefaultUVs();
+    // Only faces without a texture index at their first corner take default
+    // coordinates; without any, there is nothing to look for.
+    if (ReadOBJ(FileName))
+        AssignDefaultUVs();
 }
 
 void TOBJModel::LoadMTL(const std::string& MTLFileName)
@@ -305,79 +471,348 @@ void TOBJModel::LoadMTL(const std::string& MTLFileName)
     Log("MTL Loaded.");
 }
 
-void TOBJModel::ReadOBJ(const std::string& FileName)
+bool TOBJModel::ReadInParallel = true;
+
+// Reads lines of one OBJ file into the model: every line, or one of two
+// shares that two threads can read side by side, the vertex share
+// (positions, normals, texture coordinates) or the face share (faces and the
+// material they take). Each share only ever appends to its own lists. The
+// face share counts the vertex lines it passes, so that negative indices
+// resolve against the lists as they stand at the face, as in one pass.
+class TOBJModel::TLineReader
 {
-    TTextReader reader(FileName);
+public:
+    enum TShare { AllLines, VertexShare, FaceShare };
+
+    TLineReader(TOBJModel& Model, TShare Share)
+        : FModel(Model)
+        , FShare(Share)
+    {
+    }
+
+    // Whether a face gave no texture index at its first corner.
+    bool FacesWithoutUV = false;
+
+    void Handle(std::string_view Line)
+    {
+        std::string_view rest;
+        switch (ClassifyLine(Line, rest)) {
+        case TLineKind::Vertex:
+            if (FShare != FaceShare)
+                ReadVector(rest, FModel.Vertices);
+            ++FVertexCount;
+            break;
+        case TLineKind::Normal:
+            if (FShare != FaceShare)
+                ReadVector(rest, FModel.Normals);
+            ++FNormalCount;
+            break;
+        case TLineKind::UV:
+            if (FShare != FaceShare)
+                ReadUV(rest);
+            ++FUVCount;
+            break;
+        case TLineKind::Face:
+            if (FShare != VertexShare)
+                ReadFace(rest);
+            break;
+        case TLineKind::UseMaterial:
+            if (FShare != VertexShare)
+                FMaterialName = std::string(NextArgument(rest));
+            break;
+        case TLineKind::Other:
+            break;
+        }
+    }
+
+private:
+    void ReadVector(std::string_view rest, std::vector<TVec3>& list)
+    {
+        const char* at = rest.data();
+        const char* const end = at + rest.size();
+        float x, y, z;
+        // Three plain numbers, one blank apart, and nothing after them that
+        // could belong to the third.
+        if (QuickFloat(at, end, x) && at < end && *at++ == ' ' && QuickFloat(at, end, y)
+            && at < end && *at++ == ' ' && QuickFloat(at, end, z) && (at == end || IsBlank(*at))) {
+            list.push_back(TVec3 { x, y, z });
+            return;
+        }
+        const std::string_view xText = NextArgument(rest);
+        const std::string_view yText = NextArgument(rest);
+        const std::string_view zText = NextArgument(rest);
+        // Appended first: a bad number leaves the entry counted with the
+        // coordinates read before it.
+        list.push_back(Vec3Zero());
+        TVec3& v = list.back();
+        v.X = StrToFloat(xText);
+        v.Y = StrToFloat(yText);
+        v.Z = StrToFloat(zText);
+    }
+
+    void ReadUV(std::string_view rest)
+    {
+        const char* at = rest.data();
+        const char* const end = at + rest.size();
+        float u, v;
+        if (QuickFloat(at, end, u) && at < end && *at++ == ' ' && QuickFloat(at, end, v)
+            && (at == end || IsBlank(*at))) {
+            FModel.AddUV(u, v);
+            return;
+        }
+        const float uValue = StrToFloat(NextArgument(rest));
+        const float vValue = StrToFloat(NextArgument(rest));
+        FModel.AddUV(uValue, vValue);
+    }
+
+    // One corner of the plain forms "v/vt/vn" and "v//vn" at At.
+    bool QuickCorner(const char*& at, const char* end, TOBJCorner& corner) const
+    {
+        std::int32_t vertex, uv = 0, normal;
+        if (!QuickIndex(at, end, vertex) || at == end || *at++ != '/')
+            return false;
+        const bool hasUV = at < end && *at != '/';
+        if ((hasUV && !QuickIndex(at, end, uv)) || at == end || *at++ != '/'
+            || !QuickIndex(at, end, normal))
+            return false;
+        corner.Vertex = ResolveIndex(vertex, FVertexCount);
+        corner.UV = hasUV ? ResolveIndex(uv, FUVCount) : NoUV;
+        corner.Normal = ResolveIndex(normal, FNormalCount);
+        return true;
+    }
+
+    // Up to four corners of the plain forms, one blank apart; false for any
+    // other spelling, which the general route reads.
+    bool QuickCorners(std::string_view rest, TOBJCorner* corners, std::uint8_t& count) const
+    {
+        const char* at = rest.data();
+        const char* const end = at + rest.size();
+        count = 0;
+        for (int k = 0; k < 4 && at < end; ++k) {
+            if (!QuickCorner(at, end, corners[k]))
+                return false;
+            count = static_cast<std::uint8_t>(k + 1);
+            if (at < end && !IsBlank(*at++))
+                return false;
+        }
+        return true;
+    }
+
+    void ReadFace(std::string_view rest)
+    {
+        TOBJFace face {};
+        std::uint8_t count;
+        if (QuickCorners(rest, face.Corners, count)) {
+            face.CornerCount = count;
+            face.MaterialName = FMaterialName;
+            FModel.Faces.push_back(std::move(face));
+            FModel.TriangleCount += count == 3 ? 1 : count == 4 ? 2 : 0;
+        } else {
+            face = TOBJFace {};
+            face.MaterialName = FMaterialName;
+            FModel.Faces.push_back(std::move(face));
+            ReadCorners(rest, FModel.Faces.back());
+        }
+        if (FModel.Faces.back().Corners[0].UV == NoUV)
+            FacesWithoutUV = true;
+    }
+
+    // The general route: each argument cut at blanks and slashes, numbers of
+    // every form StrToInt takes. A bad number leaves the face with the
+    // corners read before it.
+    void ReadCorners(std::string_view rest, TOBJFace& face)
+    {
+        std::string_view arguments[4];
+        for (std::string_view& argument : arguments)
+            argument = NextArgument(rest);
+        for (int k = 0; k < 4; ++k) {
+            // Arguments come trimmed: empty means two delimiters in a row or
+            // the end of the line, and the corner keeps its zeros.
+            if (arguments[k].empty())
+                continue;
+            std::string_view vertexText, tail, uvText, normalText;
+            SplitFirst(arguments[k], "/", vertexText, tail);
+            SplitFirst(tail, "/", uvText, normalText);
+            TOBJCorner& corner = face.Corners[k];
+            corner.Vertex = ResolveIndex(StrToInt(vertexText), FVertexCount);
+            corner.UV = uvText.empty() ? NoUV : ResolveIndex(StrToInt(uvText), FUVCount);
+            corner.Normal = ResolveIndex(StrToInt(normalText), FNormalCount);
+            face.CornerCount = static_cast<std::uint8_t>(k + 1);
+        }
+        if (face.CornerCount == 3)
+            FModel.TriangleCount += 1;
+        else if (face.CornerCount == 4)
+            FModel.TriangleCount += 2;
+    }
+
+    TOBJModel& FModel;
+    const TShare FShare;
+    // The material of the faces that follow; empty before any "usemtl".
+    std::string FMaterialName;
+    // The entries of each list so far: lines that added one.
+    std::int32_t FVertexCount = 0;
+    std::int32_t FNormalCount = 0;
+    std::int32_t FUVCount = 0;
+};
+
+bool TOBJModel::ReadOBJInOrder(const TTextReader& File, std::uint64_t FirstShown)
+{
+    TTextReader reader(File, &FReadBuffers[0]);
     const std::uint64_t size = reader.Size();
+    TLineReader lines(*this, TLineReader::AllLines);
+    std::uint64_t sum = 0;
+    std::uint64_t number = 0;
+    std::string_view block, line;
+    while (reader.ReadBlock(block)) {
+        TLineCursor cursor(block);
+        while (cursor.Next(line)) {
+            lines.Handle(line);
+            sum += line.size() + 2;
+            if (ProgressRandom() == 0 && number >= FirstShown)
+                ShowProgress(sum, size);
+            ++number;
+        }
+    }
+    return lines.FacesWithoutUV;
+}
+
+bool TOBJModel::ReadOBJ(const std::string& FileName)
+{
+    TTextReader file(FileName, 26, &FReadBuffers[0]);
+    const std::uint64_t size = file.Size();
     // clear() keeps the capacity, so the frames of an animation reuse it.
     Vertices.clear();
     Normals.clear();
     UVs.clear();
     Faces.clear();
     TriangleCount = 0;
-    std::string materialName;
 
-    std::uint64_t sum = 0;
-    std::string_view line;
-    while (reader.ReadLine(line)) {
-        std::string_view keyword, rest;
-        SplitFirst(line, Blanks, keyword, rest);
-        if (KeywordIs(keyword, "V") || KeywordIs(keyword, "VN")) {
-            const std::string_view x = NextArgument(rest);
-            const std::string_view y = NextArgument(rest);
-            const std::string_view z = NextArgument(rest);
-            // Appended first: a bad number leaves the entry counted with the
-            // coordinates read before it.
-            std::vector<TVec3>& list = keyword.size() == 1 ? Vertices : Normals;
-            list.push_back(Vec3Zero());
-            TVec3& v = list.back();
-            v.X = StrToFloat(x);
-            v.Y = StrToFloat(y);
-            v.Z = StrToFloat(z);
-        } else if (KeywordIs(keyword, "VT")) {
-            const float u = StrToFloat(NextArgument(rest));
-            const float v = StrToFloat(NextArgument(rest));
-            AddUV(u, v);
-        } else if (KeywordIs(keyword, "F") || KeywordIs(keyword, "FO")) {
-            TOBJFace face {};
-            face.MaterialName = materialName;
-            Faces.push_back(std::move(face));
-            ReadFace(rest);
-        } else if (KeywordIs(keyword, "USEMTL")) {
-            materialName = std::string(NextArgument(rest));
+    // A small file is read in one pass; a large one by two threads, this one
+    // taking the vertex lines and a second the face lines, each reading the
+    // file for itself. This thread draws the progress generator for every
+    // line in order, but shows a line's progress only once both threads are
+    // past that line without a failure. On any failure the file is read
+    // again in one pass from the start, which fails on the same line the
+    // way one pass does, and shows the progress not yet shown.
+    if (!ReadInParallel || size <= TTextReader::BlockSize || std::thread::hardware_concurrency() < 2) {
+        return ReadOBJInOrder(file, 0);
+    }
+
+    const std::uint32_t startState = ProgressState;
+    struct TShared
+    {
+        std::mutex Mutex;
+        std::condition_variable Changed;
+        std::uint64_t LinesDone = 0; // lines the face thread has read without a failure
+        bool Finished = false;
+        bool Failed = false;
+        std::atomic<bool> Cancel { false };
+    } shared;
+
+    TLineReader faceLines(*this, TLineReader::FaceShare);
+    auto readFaces = [&] {
+        bool failed = false;
+        try {
+            TTextReader reader(file, &FReadBuffers[1]);
+            std::uint64_t number = 0;
+            std::string_view block, line;
+            while (!shared.Cancel.load(std::memory_order_relaxed) && reader.ReadBlock(block)) {
+                TLineCursor cursor(block);
+                while (cursor.Next(line)) {
+                    faceLines.Handle(line);
+                    ++number;
+                }
+                const std::lock_guard<std::mutex> lock(shared.Mutex);
+                shared.LinesDone = number;
+                shared.Changed.notify_one();
+            }
+        } catch (...) {
+            failed = true;
         }
-
-        sum += line.size() + 2;
-        if (ProgressRandom() == 0)
-            ShowProgress(sum, size);
+        const std::lock_guard<std::mutex> lock(shared.Mutex);
+        shared.Failed = failed || shared.Cancel.load(std::memory_order_relaxed);
+        shared.Finished = true;
+        shared.Changed.notify_one();
+    };
+    std::thread faceThread;
+    try {
+        faceThread = std::thread(readFaces);
+    } catch (const std::system_error&) {
+        return ReadOBJInOrder(file, 0); // no second thread to be had
     }
-}
 
-void TOBJModel::ReadFace(std::string_view Arguments)
-{
-    std::string_view arguments[4];
-    for (std::string_view& argument : arguments)
-        argument = NextArgument(Arguments);
+    // The lines whose progress is still to be shown, in order.
+    struct TPending
+    {
+        std::uint64_t Number;
+        std::uint64_t Sum;
+    };
+    std::vector<TPending> pending;
+    std::size_t nextPending = 0;
+    std::uint64_t number = 0; // lines this thread has read without a failure
+    std::uint64_t shownBefore = 0; // the lines before it are shown where due
+    auto showUpTo = [&](std::uint64_t limit) {
+        limit = std::min(limit, number);
+        for (; nextPending < pending.size() && pending[nextPending].Number < limit; ++nextPending) {
+            shownBefore = pending[nextPending].Number;
+            ShowProgress(pending[nextPending].Sum, size);
+        }
+        shownBefore = std::max(shownBefore, limit);
+    };
 
-    TOBJFace& face = Faces.back();
-    for (int k = 0; k < 4; ++k) {
-        // Arguments come trimmed: empty means two delimiters in a row or the
-        // end of the line, and the corner keeps its zeros.
-        if (arguments[k].empty())
-            continue;
-        std::string_view vertexText, rest, uvText, normalText;
-        SplitFirst(arguments[k], "/", vertexText, rest);
-        SplitFirst(rest, "/", uvText, normalText);
-        TOBJCorner& corner = face.Corners[k];
-        corner.Vertex = ResolveIndex(StrToInt(vertexText), VertexCount());
-        corner.UV = uvText.empty() ? NoUV : ResolveIndex(StrToInt(uvText), UVCount());
-        corner.Normal = ResolveIndex(StrToInt(normalText), NormalCount());
-        face.CornerCount = static_cast<std::uint8_t>(k + 1);
+    bool failed = false;
+    try {
+        TLineReader vertexLines(*this, TLineReader::VertexShare);
+        std::uint64_t sum = 0;
+        std::string_view block, line;
+        while (file.ReadBlock(block)) {
+            TLineCursor cursor(block);
+            while (cursor.Next(line)) {
+                vertexLines.Handle(line);
+                sum += line.size() + 2;
+                if (ProgressRandom() == 0)
+                    pending.push_back(TPending { number, sum });
+                ++number;
+            }
+            std::uint64_t facesDone;
+            {
+                const std::lock_guard<std::mutex> lock(shared.Mutex);
+                facesDone = shared.LinesDone;
+            }
+            showUpTo(facesDone);
+        }
+        // Then the rest of the progress as the face thread gets on.
+        for (;;) {
+            std::uint64_t facesDone;
+            bool finished;
+            {
+                std::unique_lock<std::mutex> lock(shared.Mutex);
+                shared.Changed.wait(lock, [&] {
+                    return shared.Finished || (shared.LinesDone > shownBefore && shownBefore < number);
+                });
+                facesDone = shared.LinesDone;
+                finished = shared.Finished;
+                failed = shared.Failed;
+            }
+            showUpTo(facesDone);
+            if (finished)
+                break;
+        }
+    } catch (...) {
+        failed = true;
     }
-    if (face.CornerCount == 3)
-        TriangleCount += 1;
-    else if (face.CornerCount == 4)
-        TriangleCount += 2;
+    shared.Cancel.store(true, std::memory_order_relaxed);
+    faceThread.join();
+    if (!failed && !shared.Failed)
+        return faceLines.FacesWithoutUV;
+
+    Vertices.clear();
+    Normals.clear();
+    UVs.clear();
+    Faces.clear();
+    TriangleCount = 0;
+    ProgressState = startState;
+    return ReadOBJInOrder(file, shownBefore);
 }
 
 void TOBJModel::ShowProgress(std::uint64_t Sum, std::uint64_t Size)
@@ -453,9 +888,19 @@ void TOBJModel::UnifyTextures(const std::string& AtlasFileName)
 
     // The faces of each material name, in list order, gathered once instead
     // of scanning every face for every material.
+    // Faces come in runs of one material, so the list of the previous face
+    // is tried before the table.
     std::unordered_map<std::string_view, std::vector<std::size_t>> facesByName;
-    for (std::size_t f = 0; f < Faces.size(); ++f)
-        facesByName[Faces[f].MaterialName].push_back(f);
+    std::vector<std::size_t>* runList = nullptr;
+    std::string_view runName;
+    for (std::size_t f = 0; f < Faces.size(); ++f) {
+        const std::string_view name = Faces[f].MaterialName;
+        if (!runList || name != runName) {
+            runList = &facesByName[name];
+            runName = name;
+        }
+        runList->push_back(f);
+    }
 
     for (std::size_t i = 0; i < Materials.size(); ++i) {
         TOBJMaterial& material = Materials[i];

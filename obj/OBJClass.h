@@ -11,6 +11,8 @@
 #include "util/Activity.h"
 #include "util/Vector.h"
 
+class TTextReader;
+
 // Messages of the number conversions; %s is the offending text.
 extern const char* const SInvalidFloat; // "'%s' は浮動小数点数ではありません"
 extern const char* const SInvalidInteger; // "'%s' は整数ではありません"
@@ -140,9 +142,23 @@ public:
     // coordinate UVIndex (1-based); an index that addresses nothing is skipped.
     void SetUVRect(std::int32_t UVIndex, std::int32_t MaterialIndex);
 
+    // Whether a file of more than one read block has its faces read by a
+    // second thread while this one reads the vertices. The result is the
+    // same either way; tests compare the two.
+    static bool ReadInParallel;
+
 private:
+    class TLineReader;
+
     void LoadMTL(const std::string& MTLFileName);
-    void ReadOBJ(const std::string& FileName);
-    void ReadFace(std::string_view Arguments);
+    // Both return whether some face gave no texture index at its first corner.
+    bool ReadOBJ(const std::string& FileName);
+    // One pass over the file in file order, as the format defines it. Lines
+    // before FirstShown advance the progress generator without showing it.
+    bool ReadOBJInOrder(const TTextReader& File, std::uint64_t FirstShown);
     void ShowProgress(std::uint64_t Sum, std::uint64_t Size);
+
+    // Read buffers kept from file to file: fresh memory costs more than
+    // reading into memory already in use.
+    std::vector<char> FReadBuffers[2];
 };

@@ -2,23 +2,50 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "util/Errors.h"
 
 namespace {
 
-// Big enough that the system calls cost nothing next to the parsing, small
-// enough to stay in the caches.
-constexpr std::size_t ReadBlockSize = std::size_t(256) << 10;
-
 constexpr char CarriageReturn = 13;
 constexpr char LineFeed = 10;
 
+// The first CR or LF in [at, end), or end. Lines are short, so the bytes are
+// compared sixteen at a time where the processor allows it.
+const char* FindLineEnd(const char* at, const char* end)
+{
+#if defined(__SSE2__)
+    const __m128i cr = _mm_set1_epi8(CarriageReturn);
+    const __m128i lf = _mm_set1_epi8(LineFeed);
+    for (; end - at >= 16; at += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+        const int mask = _mm_movemask_epi8(
+            _mm_or_si128(_mm_cmpeq_epi8(bytes, cr), _mm_cmpeq_epi8(bytes, lf)));
+        if (mask != 0)
+            return at + __builtin_ctz(static_cast<unsigned>(mask));
+    }
+#endif
+    for (; at < end; ++at) {
+        if (*at == CarriageReturn || *at == LineFeed)
+            return at;
+    }
+    return end;
+}
+
 } // namespace
+
+// Big enough that the system calls cost nothing next to the parsing, small
+// enough to stay in the caches.
+std::size_t TTextReader::BlockSize = std::size_t(1) << 20;
 
 bool HasNulByte(const std::string& Path)
 {
@@ -54,17 +81,46 @@ int OpenRegularFile(const std::string& Path, std::uint64_t& Size)
     return fd;
 }
 
-TTextReader::TTextReader(const std::string& Path, char EndOfText)
+bool TLineCursor::Next(std::string_view& Line)
+{
+    if (FAt == FEnd)
+        return false;
+    const char* const at = FindLineEnd(FAt, FEnd);
+    Line = std::string_view(FAt, static_cast<std::size_t>(at - FAt));
+    if (at == FEnd)
+        FAt = FEnd; // the last line, without a line end
+    else if (*at == CarriageReturn && at + 1 < FEnd && at[1] == LineFeed)
+        FAt = at + 2;
+    else
+        FAt = at + 1;
+    return true;
+}
+
+TTextReader::TTextReader(const std::string& Path, char EndOfText, std::vector<char>* Buffer)
     : FPath(Path)
     , FEndOfText(EndOfText)
+    , FBuffer(Buffer ? *Buffer : FOwnBuffer)
 {
     FFd = OpenRegularFile(Path, FSize);
-    FBuffer.resize(ReadBlockSize);
+    FOwnsFd = true;
+    if (FBuffer.size() < BlockSize)
+        FBuffer.resize(std::max<std::size_t>(BlockSize, 1));
+}
+
+TTextReader::TTextReader(const TTextReader& Other, std::vector<char>* Buffer)
+    : FPath(Other.FPath)
+    , FEndOfText(Other.FEndOfText)
+    , FFd(Other.FFd)
+    , FSize(Other.FSize)
+    , FBuffer(Buffer ? *Buffer : FOwnBuffer)
+{
+    if (FBuffer.size() < BlockSize)
+        FBuffer.resize(std::max<std::size_t>(BlockSize, 1));
 }
 
 TTextReader::~TTextReader()
 {
-    if (FFd >= 0)
+    if (FOwnsFd && FFd >= 0)
         ::close(FFd);
 }
 
@@ -79,12 +135,25 @@ bool TTextReader::Fill()
     }
     // A line longer than the buffer doubles it; the buffer never holds more
     // than the longest line plus one block.
-    if (FBuffer.size() - FEnd < ReadBlockSize)
-        FBuffer.resize(std::max(FBuffer.size() * 2, FEnd + ReadBlockSize));
+    const std::size_t block = std::max<std::size_t>(BlockSize, 1);
+    if (FBuffer.size() - FEnd < block)
+        FBuffer.resize(std::max(FBuffer.size() * 2, FEnd + block));
     for (;;) {
-        const ssize_t got = ::read(FFd, FBuffer.data() + FEnd, FBuffer.size() - FEnd);
+        // At an offset of its own, so that readers sharing the descriptor do
+        // not move each other's place.
+        const ssize_t got = ::pread(FFd, FBuffer.data() + FEnd,
+            std::min(FBuffer.size() - FEnd, block), static_cast<off_t>(FOffset));
         if (got > 0) {
-            FEnd += static_cast<std::size_t>(got);
+            FOffset += static_cast<std::uint64_t>(got);
+            char* const fresh = FBuffer.data() + FEnd;
+            // Nothing after the end-of-text byte is text: the file ends there.
+            const void* endOfText = std::memchr(fresh, FEndOfText, static_cast<std::size_t>(got));
+            if (endOfText) {
+                FEnd = static_cast<std::size_t>(static_cast<const char*>(endOfText) - FBuffer.data());
+                FAtEnd = true;
+            } else {
+                FEnd += static_cast<std::size_t>(got);
+            }
             return true;
         }
         if (got == 0) {
@@ -96,45 +165,53 @@ bool TTextReader::Fill()
     }
 }
 
+bool TTextReader::ReadBlock(std::string_view& Lines)
+{
+    for (;;) {
+        const char* const base = FBuffer.data();
+        const char* const from = base + FStart + FScanned;
+        const char* const to = base + FEnd;
+        // A block ends after its last LF. Without one it ends after its last
+        // CR, once the byte after that CR is known not to be a LF.
+        const char* cut = nullptr;
+        if (from < to) {
+            const void* lf = ::memrchr(from, LineFeed, static_cast<std::size_t>(to - from));
+            if (lf) {
+                cut = static_cast<const char*>(lf) + 1;
+            } else {
+                const char* const crTo = FAtEnd ? to : to - 1;
+                const void* cr = crTo > from
+                    ? ::memrchr(from, CarriageReturn, static_cast<std::size_t>(crTo - from))
+                    : nullptr;
+                if (cr)
+                    cut = static_cast<const char*>(cr) + 1;
+            }
+        }
+        if (!cut && FAtEnd && FStart < FEnd)
+            cut = to; // the last line, without a line end
+        if (cut) {
+            const std::size_t length = static_cast<std::size_t>(cut - (base + FStart));
+            Lines = std::string_view(base + FStart, length);
+            FStart += length;
+            FScanned = 0;
+            return true;
+        }
+        if (FAtEnd)
+            return false;
+        // Only the last byte, a CR perhaps, may still turn out to end a block.
+        FScanned = FEnd > FStart ? FEnd - FStart - 1 : 0;
+        Fill();
+    }
+}
+
 bool TTextReader::ReadLine(std::string_view& Line)
 {
     for (;;) {
-        if (FSkipLF && FStart < FEnd) {
-            if (FBuffer[FStart] == LineFeed)
-                ++FStart;
-            FSkipLF = false;
-        }
-        const char* const begin = FBuffer.data() + FStart;
-        const char* const end = FBuffer.data() + FEnd;
-        const char endOfText = FEndOfText;
-        const char* const at = std::find_if(begin + FScanned, end, [endOfText](char c) {
-            return c == CarriageReturn || c == LineFeed || c == endOfText;
-        });
-        if (at != end) {
-            const std::size_t length = static_cast<std::size_t>(at - begin);
-            FStart += length + 1;
-            FScanned = 0;
-            if (*at == endOfText) {
-                // Nothing after the end-of-text byte is text; what came before it on
-                // its line is the last line.
-                FAtEnd = true;
-                FStart = FEnd = 0;
-                if (length == 0)
-                    return false;
-            }
-            FSkipLF = *at == CarriageReturn;
-            Line = std::string_view(begin, length);
+        if (FLines.Next(Line))
             return true;
-        }
-        FScanned = FEnd - FStart;
-        if (!Fill()) {
-            if (FStart == FEnd)
-                return false;
-            // The last line, without a line end.
-            Line = std::string_view(FBuffer.data() + FStart, FEnd - FStart);
-            FStart = FEnd;
-            FScanned = 0;
-            return true;
-        }
+        std::string_view block;
+        if (!ReadBlock(block))
+            return false;
+        FLines = TLineCursor(block);
     }
 }

@@ -26,19 +26,44 @@ bool HasNulByte(const std::string& Path);
 // caller closes the descriptor.
 int OpenRegularFile(const std::string& Path, std::uint64_t& Size);
 
-// Hands out the lines of a file as 8-bit text. A line ends at a carriage
-// return, at a line feed, or at the pair CR LF; the end-of-text byte ends the
-// file as if the file stopped there. A last line without a line end counts like any
-// other; nothing follows the final line end. The file is read in large
-// blocks, and a line is a view into the reader's buffer, valid until the
-// next call.
+// Splits whole lines held in memory: a line ends at a carriage return, at a
+// line feed, or at the pair CR LF; a last line without a line end counts like
+// any other. The views point into the text.
+class TLineCursor
+{
+public:
+    TLineCursor() = default;
+    explicit TLineCursor(std::string_view Text)
+        : FAt(Text.data())
+        , FEnd(Text.data() + Text.size())
+    {
+    }
+    // The next line without its line end; false after the last one.
+    bool Next(std::string_view& Line);
+
+private:
+    const char* FAt = nullptr;
+    const char* FEnd = nullptr;
+};
+
+// Hands out a file as 8-bit text, one line at a time or in blocks of whole
+// lines. The end-of-text byte ends the file as if the file stopped there;
+// nothing follows the final line end. The file is read in large blocks into
+// a buffer that is reused; a view is valid until the next call.
 class TTextReader
 {
 public:
     // Opens the file; EInOutError with the system's reason when it cannot.
     // EndOfText is the byte that ends the text: 26 for OBJ and MTL files, NUL
     // for the frame-name list.
-    explicit TTextReader(const std::string& Path, char EndOfText = 26);
+    // Buffer, when given, holds the bytes read instead of a buffer of the
+    // reader's own, so that a caller reading file after file reuses one.
+    explicit TTextReader(
+        const std::string& Path, char EndOfText = 26, std::vector<char>* Buffer = nullptr);
+    // Another reader of the file Other has open, from its start, with the
+    // same end-of-text byte: two threads may each read the file at their own
+    // pace. It shares Other's descriptor, so Other must outlive it.
+    TTextReader(const TTextReader& Other, std::vector<char>* Buffer);
     ~TTextReader();
     TTextReader(const TTextReader&) = delete;
     TTextReader& operator=(const TTextReader&) = delete;
@@ -48,6 +73,14 @@ public:
     // The next line without its line end; false at the end of the text.
     // A failed read raises EInOutError.
     bool ReadLine(std::string_view& Line);
+    // The next run of whole lines, line ends included, for TLineCursor: a
+    // block never ends inside a line or between a CR and its LF. False at the
+    // end of the text. Not to be mixed with ReadLine on one reader.
+    bool ReadBlock(std::string_view& Lines);
+
+    // The bytes read from the file at a time; tests make it small so that
+    // short files cross many block borders.
+    static std::size_t BlockSize;
 
 private:
     // Moves the unread bytes to the front of the buffer, grows it when a
@@ -57,11 +90,14 @@ private:
     std::string FPath;
     char FEndOfText;
     int FFd = -1;
+    bool FOwnsFd = false;
     std::uint64_t FSize = 0;
-    std::vector<char> FBuffer;
+    std::uint64_t FOffset = 0; // of the next byte to read from the file
+    std::vector<char> FOwnBuffer;
+    std::vector<char>& FBuffer;
     std::size_t FStart = 0; // first unread byte
-    std::size_t FScanned = 0; // bytes from FStart known to hold no line end
+    std::size_t FScanned = 0; // bytes from FStart known to hold no place to end a block
     std::size_t FEnd = 0; // one past the last byte read
     bool FAtEnd = false; // the file (or its end-of-text byte) is reached
-    bool FSkipLF = false; // the last line ended at a CR: a LF right after belongs to it
+    TLineCursor FLines; // the block ReadLine is handing out
 };

@@ -1,6 +1,8 @@
 #include "obj/OBJClass.h"
 
+#include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -75,6 +77,62 @@ TEST(StrToFloat, MatchesFromCharsOnRandomDecimalTexts)
             continue;
         ASSERT_EQ(Bits(StrToFloat(s)), Bits(expected)) << s;
     }
+}
+
+// Plain numbers without an exponent, as the files write them, take a quick
+// route (one division of exact integers). It must round exactly as
+// from_chars does: random texts of every digit count, and texts close to a
+// midpoint between two singles, where a route through doubles could round
+// twice.
+TEST(StrToFloat, RoundsPlainNumbersLikeFromChars)
+{
+    auto reference = [](const std::string& s) {
+        const bool negative = s[0] == '-';
+        const char* begin = s.data() + (negative || s[0] == '+' ? 1 : 0);
+        float value = 0;
+        const auto result = std::from_chars(begin, s.data() + s.size(), value);
+        EXPECT_TRUE(result.ec == std::errc() && result.ptr == s.data() + s.size()) << s;
+        return negative ? -value : value;
+    };
+    std::mt19937_64 random(20261208);
+    std::size_t checked = 0;
+    auto check = [&](const std::string& s) {
+        ++checked;
+        ASSERT_EQ(Bits(StrToFloat(s)), Bits(reference(s))) << s;
+    };
+    const char* const signs[] = { "", "-", "+" };
+    for (int i = 0; i < 300000; ++i) {
+        std::string s = signs[random() % 3];
+        const int whole = static_cast<int>(random() % 11);
+        const int fraction = static_cast<int>(random() % 24);
+        for (int k = 0; k < whole; ++k)
+            s += static_cast<char>('0' + random() % 10);
+        if (fraction > 0 || whole == 0)
+            s += '.';
+        for (int k = 0; k < fraction; ++k)
+            s += static_cast<char>('0' + random() % 10);
+        if (whole == 0 && fraction == 0)
+            s += '5';
+        check(s);
+    }
+    for (int i = 0; i < 30000; ++i) {
+        // The midpoint above a random single, printed with 6 to 22 decimals.
+        const float f = std::ldexp(1.0f + static_cast<float>(random() % (1u << 23)) / (1u << 23),
+            static_cast<int>(random() % 60) - 30);
+        const double midpoint = (double(f) + double(std::nextafter(f, 2 * f))) / 2;
+        char text[64];
+        for (int decimals = 6; decimals <= 22; decimals += 2) {
+            std::snprintf(text, sizeof text, "%.*f", decimals, midpoint);
+            check(text);
+        }
+    }
+    // Integers at the edges of what singles and doubles hold exactly, and
+    // exact midpoints, which round to even.
+    for (const char* s : { "16777216", "16777217", "16777218", "16777219", "9007199254740992",
+             "9007199254740993", "0.0000000001", "0.00000000001", "1.000000059604644775390625",
+             "0.0000000000000000000000", "-0.000000", "99999999999999999999" })
+        check(s);
+    EXPECT_GT(checked, 500000u);
 }
 
 TEST(StrToFloat, RejectsTextOutsideTheGrammarNamingIt)

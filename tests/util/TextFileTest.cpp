@@ -106,6 +106,31 @@ TEST(TTextReader, ReadsLinesAcrossBlockBoundariesAndLongerThanABlock)
         ASSERT_EQ(manyLines[i], std::to_string(i % 10)) << i;
 }
 
+TEST(TTextReader, GivesTheSameLinesWhateverTheBlockSize)
+{
+    TScratchDir dir;
+    const std::string path = dir.File("a.txt");
+    using namespace std::string_literals;
+    WriteText(path, "a\r\nbb\rccc\n\r\n\r\r\n\nd\0e\r"s + std::string(40, 'f') + "\r\n\x1Ag\n");
+    const TLines expected = { "a", "bb", "ccc", "", "", "", "", "d\0e"s, std::string(40, 'f') };
+    const std::size_t usual = TTextReader::BlockSize;
+    for (std::size_t blockSize = 1; blockSize <= 12; ++blockSize) {
+        TTextReader::BlockSize = blockSize;
+        EXPECT_EQ(LinesOf(path), expected) << "blocks of " << blockSize;
+        // Blocks hold whole lines: cutting each one gives the same lines.
+        TTextReader reader(path);
+        TLines lines;
+        std::string_view block, line;
+        while (reader.ReadBlock(block)) {
+            TLineCursor cursor(block);
+            while (cursor.Next(line))
+                lines.emplace_back(line);
+        }
+        EXPECT_EQ(lines, expected) << "blocks of " << blockSize;
+    }
+    TTextReader::BlockSize = usual;
+}
+
 TEST(TTextReader, ReportsSizeAndOpenFailures)
 {
     TScratchDir dir;
