@@ -60,6 +60,35 @@ void WriteSink(void* context, const std::uint8_t* data, std::size_t size)
     static_cast<TAtomicFile*>(context)->Write(data, size);
 }
 
+// Writes a list as fixed-size little-endian records: Pack lays out one item
+// at the given address. The records go to the writer a block at a time, not
+// a field at a time, which on a large model is the difference between
+// milliseconds and seconds.
+template <std::size_t RecordSize, typename TItem, typename TPack>
+void WriteRecords(TByteWriter& out, const std::vector<TItem>& items, TPack pack)
+{
+    constexpr std::size_t RecordsPerBlock = 1024;
+    std::uint8_t block[RecordsPerBlock * RecordSize];
+    std::size_t filled = 0;
+    for (const TItem& item : items) {
+        pack(item, block + filled * RecordSize);
+        if (++filled == RecordsPerBlock) {
+            out.Bytes(block, sizeof block);
+            filled = 0;
+        }
+    }
+    out.Bytes(block, filled * RecordSize);
+}
+
+void PackVertex(const TMDLPackedVertex& vertex, std::uint8_t* record)
+{
+    PutU16LE(record, vertex.Coord[0]);
+    PutU16LE(record + 2, vertex.Coord[1]);
+    PutU16LE(record + 4, vertex.Coord[2]);
+    record[6] = vertex.NormalIndex;
+    record[7] = vertex.Pad;
+}
+
 } // namespace
 
 // --- Byte writer ---
@@ -224,10 +253,10 @@ void TMDLSkin5::WriteTo(TByteWriter& Out) const
 
 void TMDLSkinVerts::WriteTo(TByteWriter& Out) const
 {
-    for (const TMDLSkinVert& vert : Items) {
-        Out.U16(vert.U);
-        Out.U16(vert.V);
-    }
+    WriteRecords<4>(Out, Items, [](const TMDLSkinVert& vert, std::uint8_t* record) {
+        PutU16LE(record, vert.U);
+        PutU16LE(record + 2, vert.V);
+    });
 }
 
 void TMDLTriangles::Log(const std::string& Text)
@@ -238,11 +267,11 @@ void TMDLTriangles::Log(const std::string& Text)
 
 void TMDLTriangles::WriteTo(TByteWriter& Out)
 {
-    for (const TMDLTriangle& triangle : Items) {
-        for (std::int32_t index : triangle.VertexIndex)
-            Out.U16(static_cast<std::uint16_t>(index));
-        for (std::int32_t index : triangle.UVIndex)
-            Out.U16(static_cast<std::uint16_t>(index));
+    WriteRecords<12>(Out, Items, [this](const TMDLTriangle& triangle, std::uint8_t* record) {
+        for (int k = 0; k < 3; ++k) {
+            PutU16LE(record + 2 * k, static_cast<std::uint16_t>(triangle.VertexIndex[k]));
+            PutU16LE(record + 6 + 2 * k, static_cast<std::uint16_t>(triangle.UVIndex[k]));
+        }
         for (std::int32_t index : triangle.VertexIndex) {
             if (static_cast<std::uint32_t>(index) > PackedMax)
                 Log(STooManyVerts);
@@ -251,7 +280,7 @@ void TMDLTriangles::WriteTo(TByteWriter& Out)
             if (static_cast<std::uint32_t>(index) > PackedMax)
                 Log(STooManyUVVerts);
         }
-    }
+    });
 }
 
 std::string TMDLFrame::NameText() const
@@ -270,20 +299,12 @@ void TMDLFrame::WriteTo(TByteWriter& Out) const
 {
     Out.I32(FrameType);
     for (const TMDLPackedVertex* box : { &BBoxMin, &BBoxMax }) {
-        Out.U16(box->Coord[0]);
-        Out.U16(box->Coord[1]);
-        Out.U16(box->Coord[2]);
-        Out.U8(box->NormalIndex);
-        Out.U8(box->Pad);
+        std::uint8_t record[8];
+        PackVertex(*box, record);
+        Out.Bytes(record, sizeof record);
     }
     Out.Bytes(Name, FrameNameSize);
-    for (const TMDLPackedVertex& vertex : Vertices) {
-        Out.U16(vertex.Coord[0]);
-        Out.U16(vertex.Coord[1]);
-        Out.U16(vertex.Coord[2]);
-        Out.U8(vertex.NormalIndex);
-        Out.U8(vertex.Pad);
-    }
+    WriteRecords<8>(Out, Vertices, PackVertex);
 }
 
 // --- The model ---
@@ -428,6 +449,7 @@ void TMDLModel::Triangulate(const TOBJModel& OBJModel)
         Triangles->MaterialNames.push_back(face.MaterialName);
     };
     Triangles->Items.reserve(static_cast<std::size_t>(std::max(OBJModel.TriangleCount, 0)));
+    Triangles->MaterialNames.reserve(Triangles->Items.capacity());
     for (const TOBJFace& face : OBJModel.Faces) {
         // The corners in reverse order turn the OBJ winding into the engine's.
         if (face.CornerCount == 3) {
@@ -474,14 +496,20 @@ void TMDLModel::PaintColourSkin(const TOBJModel& OBJModel, std::int32_t Width, s
         colours.emplace(material.Name, VecToColor(material.Kd));
 
     const std::vector<TMDLSkinVert>& verts = SkinVerts->Items;
+    const TColor* runColour = nullptr;
     for (std::size_t i = 0; i < Triangles->Items.size(); ++i) {
         const TMDLTriangle& triangle = Triangles->Items[i];
         // A material that is not found leaves the colours of the last one
         // that was.
-        const auto found = colours.find(Triangles->MaterialNames[i]);
-        if (found != colours.end()) {
-            canvas.Pen.Color = found->second;
-            canvas.Brush.Color = found->second;
+        // Triangles come in runs of one material: look a name up once per run.
+        const std::string& name = Triangles->MaterialNames[i];
+        if (i == 0 || name != Triangles->MaterialNames[i - 1]) {
+            const auto found = colours.find(name);
+            runColour = found != colours.end() ? &found->second : nullptr;
+        }
+        if (runColour) {
+            canvas.Pen.Color = *runColour;
+            canvas.Brush.Color = *runColour;
         }
         TPoint points[3];
         bool onSkin = true;
