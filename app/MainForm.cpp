@@ -33,6 +33,13 @@ constexpr int FormHeight = 366;
 constexpr int StatusBarHeight = 19;
 constexpr int FontPixelSize = 12;
 constexpr int RuleLength = 92;
+// The OBJ reader reports its progress every hundred lines or so: tens of
+// thousands of times a second on a large model. Letting events run, and
+// repainting the panel, on every report made the window's conversion much
+// slower than the command line's, while a screen shows a new picture only
+// every 7 to 17 ms and a click or a key handled a few milliseconds later goes
+// unnoticed. While the reader works, events wait at most this long.
+constexpr qint64 PumpIntervalNs = 5'000'000;
 
 QStringList BannerLines()
 {
@@ -142,6 +149,14 @@ void TMainForm::FormCreate()
 
 void TMainForm::AddLine(const std::string& Text)
 {
+    // A line follows every file the reader has read, and the work after it
+    // lets no events run for a while. The reader's last percentages may have
+    // come after its last pump; they are painted now, as a pump at the end of
+    // the reading would have left the panel, but no event runs here.
+    if (FStatusUnpainted) {
+        StatusText->repaint();
+        FStatusUnpainted = false;
+    }
     StsMemo->appendPlainText(QString::fromStdString(Text));
     // The newest line is the one to see, wherever the user had scrolled to.
     StsMemo->moveCursor(QTextCursor::End);
@@ -151,16 +166,32 @@ void TMainForm::AddLine(const std::string& Text)
 
 void TMainForm::SetText(const std::string& Text)
 {
+    // The reader repeats each percentage many times over; only a new text
+    // is worth converting for the label.
+    if (Text == FStatusText)
+        return;
+    FStatusText = Text;
     StatusText->setText(QString::fromStdString(Text));
+    FStatusUnpainted = true;
 }
 
 void TMainForm::ProcessMessages()
 {
+    // The interval counts from the end of a pump, so that a slow repaint
+    // still leaves the reader its share of the time.
+    if (FLastPump.isValid() && FLastPump.nsecsElapsed() < PumpIntervalNs)
+        return;
     QCoreApplication::processEvents();
+    FLastPump.start();
+    FStatusUnpainted = false;
 }
 
 bool TMainForm::AskOBJFile(std::string& FileName)
 {
+    // A run starts here. The window has just lost the dialog and must be
+    // repainted, so the reader's first report lets events run whenever the
+    // last pump was.
+    FLastPump.invalidate();
     if (!ExecDialog(*OpenDialog))
         return false;
     FileName = OpenDialog->selectedFiles().value(0).toStdString();

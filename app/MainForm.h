@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QMainWindow>
 
@@ -77,4 +78,11 @@ private:
     void PlaceOnScreen();
 
     bool FPlaced = false;
+    // When the event pump last let events run; invalid before the first
+    // pump of a run.
+    QElapsedTimer FLastPump;
+    // The text of the status panel, as last set.
+    std::string FStatusText;
+    // The panel's text changed after the last pump and may not be on screen.
+    bool FStatusUnpainted = false;
 };
