@@ -335,6 +335,15 @@ void TMDLModel::Clear()
 
 std::uint16_t TMDLModel::PackCoord(float Coord)
 {
+    // The usual coordinates take a short way. For 2^-14 <= |Coord| < 2^30,
+    // Coord + 1 has at most 38 significant bits and its product with 32767
+    // (15 bits) at most 53, so both are exact in double precision, equal to
+    // the extended-precision results below, and truncate alike.
+    const float magnitude = std::fabs(Coord);
+    if (Coord == 0.0f || (magnitude >= 0x1p-14f && magnitude < 0x1p30f)) {
+        const double product = (static_cast<double>(Coord) + 1.0) * 32767.0;
+        return static_cast<std::uint16_t>(static_cast<std::int64_t>(product));
+    }
     // Sum and product in extended precision: for tiny negative coordinates
     // double precision would round 1 + Coord up to 1 and pack one step higher.
     const Extended product = (static_cast<Extended>(Coord) + 1.0L) * PackSteps;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -56,6 +57,47 @@ TEST(PackCoord, KeepsTheLowBitsOfValuesFarOutOfRange)
     EXPECT_EQ(TMDLModel::PackCoord(-std::numeric_limits<float>::max()), 0);
     EXPECT_EQ(TMDLModel::PackCoord(std::numeric_limits<float>::infinity()), 0);
     EXPECT_EQ(TMDLModel::PackCoord(std::numeric_limits<float>::quiet_NaN()), 0);
+}
+
+// Packing is defined in extended precision; most coordinates take a shorter
+// way, which must give the same bits for every single, near the borders of
+// that way included.
+TEST(PackCoord, GivesTheExtendedPrecisionResultForEverySingle)
+{
+    auto reference = [](float coord) {
+        const long double product = (static_cast<long double>(coord) + 1.0L) * 32767.0L;
+        if (product > -9.0e18L && product < 9.0e18L)
+            return static_cast<std::uint16_t>(static_cast<std::int64_t>(product));
+        if (!std::isfinite(product))
+            return std::uint16_t(0);
+        long double rest = std::fmod(std::trunc(product), 65536.0L);
+        if (rest < 0)
+            rest += 65536.0L;
+        return static_cast<std::uint16_t>(static_cast<std::uint32_t>(rest));
+    };
+    std::mt19937 random(7);
+    std::vector<float> coords;
+    for (int i = 0; i < 1000000; ++i) {
+        const std::uint32_t bits = random();
+        float f;
+        std::memcpy(&f, &bits, sizeof f);
+        coords.push_back(f);
+        // Uniform in -1..1 as well, where models live.
+        coords.push_back(std::ldexp(static_cast<float>(bits >> 8), -23) - 1.0f);
+    }
+    for (float border : { 0x1p-14f, 0x1p30f, 1.0f, 0.5f }) {
+        for (float c = border, k = 0; k < 64; ++k, c = std::nextafter(c, 0.0f)) {
+            coords.push_back(c);
+            coords.push_back(-c);
+            coords.push_back(std::nextafter(border, 1e38f) + (c - border));
+        }
+    }
+    int mismatches = 0;
+    for (float c : coords) {
+        if (TMDLModel::PackCoord(c) != reference(c) && ++mismatches <= 5)
+            ADD_FAILURE() << "coordinate " << c;
+    }
+    EXPECT_EQ(mismatches, 0);
 }
 
 TEST(EncodeVertex, PacksThePositionInTheOrderZXY)
