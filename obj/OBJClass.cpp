@@ -600,20 +600,19 @@ private:
 
     void ReadFace(std::string_view rest)
     {
-        TOBJFace face {};
+        // Appended first: a bad number leaves the face counted with the
+        // corners read before it.
+        TOBJFace& face = FModel.Faces.emplace_back();
+        face.MaterialName = FMaterialName;
         std::uint8_t count;
         if (QuickCorners(rest, face.Corners, count)) {
             face.CornerCount = count;
-            face.MaterialName = FMaterialName;
-            FModel.Faces.push_back(std::move(face));
             FModel.TriangleCount += count == 3 ? 1 : count == 4 ? 2 : 0;
         } else {
-            face = TOBJFace {};
-            face.MaterialName = FMaterialName;
-            FModel.Faces.push_back(std::move(face));
-            ReadCorners(rest, FModel.Faces.back());
+            std::fill(std::begin(face.Corners), std::end(face.Corners), TOBJCorner {});
+            ReadCorners(rest, face);
         }
-        if (FModel.Faces.back().Corners[0].UV == NoUV)
+        if (face.Corners[0].UV == NoUV)
             FacesWithoutUV = true;
     }
 
@@ -824,8 +823,14 @@ void TOBJModel::ShowProgress(std::uint64_t Sum, std::uint64_t Size)
     // nearbyint rounds halves to even in the default rounding mode.
     const long double percent = std::nearbyint(std::min(ratio * 100, 1e18L));
     if (StatusPanel) {
-        StatusPanel->SetText(
-            "Loading OBJ.. " + std::to_string(static_cast<std::int64_t>(percent)) + "% Complete");
+        // The same percentage comes up again and again over a large file;
+        // its text is made once.
+        const std::int64_t whole = static_cast<std::int64_t>(percent);
+        if (FProgressText.empty() || whole != FProgressPercent) {
+            FProgressText = "Loading OBJ.. " + std::to_string(whole) + "% Complete";
+            FProgressPercent = whole;
+        }
+        StatusPanel->SetText(FProgressText);
     }
     if (EventPump)
         EventPump->ProcessMessages();

@@ -161,4 +161,7 @@ private:
     // Read buffers kept from file to file: fresh memory costs more than
     // reading into memory already in use.
     std::vector<char> FReadBuffers[2];
+    // The last progress text and its percentage.
+    std::string FProgressText;
+    std::int64_t FProgressPercent = 0;
 };
