@@ -479,13 +479,28 @@ bool TOBJModel::ReadInParallel = true;
 // material they take). Each share only ever appends to its own lists. The
 // face share counts the vertex lines it passes, so that negative indices
 // resolve against the lists as they stand at the face, as in one pass.
-class TOBJModel::TLineReader
+// Each reader sits on cache lines of its own: the two threads bump their
+// counters on every line, and sharing a line would cost a transfer between
+// the cores each time.
+class alignas(64) TOBJModel::TLineReader
 {
 public:
     enum TShare { AllLines, VertexShare, FaceShare };
 
-    TLineReader(TOBJModel& Model, TShare Share)
-        : FModel(Model)
+    // The lists to append to; the face share gets lists of its own while
+    // the other thread appends to the model's, so that the two threads never
+    // write to the same memory.
+    struct TLists
+    {
+        std::vector<TVec3>& Vertices;
+        std::vector<TVec3>& Normals;
+        std::vector<TOBJUV>& UVs;
+        std::vector<TOBJFace>& Faces;
+        std::int32_t& TriangleCount;
+    };
+
+    TLineReader(const TLists& Lists, TShare Share)
+        : FLists(Lists)
         , FShare(Share)
     {
     }
@@ -499,12 +514,12 @@ public:
         switch (ClassifyLine(Line, rest)) {
         case TLineKind::Vertex:
             if (FShare != FaceShare)
-                ReadVector(rest, FModel.Vertices);
+                ReadVector(rest, FLists.Vertices);
             ++FVertexCount;
             break;
         case TLineKind::Normal:
             if (FShare != FaceShare)
-                ReadVector(rest, FModel.Normals);
+                ReadVector(rest, FLists.Normals);
             ++FNormalCount;
             break;
         case TLineKind::UV:
@@ -557,12 +572,12 @@ private:
         float u, v;
         if (QuickFloat(at, end, u) && at < end && *at++ == ' ' && QuickFloat(at, end, v)
             && (at == end || IsBlank(*at))) {
-            FModel.AddUV(u, v);
+            FLists.UVs.push_back(TOBJUV { u, v, 0, 0, 0, 0 });
             return;
         }
         const float uValue = StrToFloat(NextArgument(rest));
         const float vValue = StrToFloat(NextArgument(rest));
-        FModel.AddUV(uValue, vValue);
+        FLists.UVs.push_back(TOBJUV { uValue, vValue, 0, 0, 0, 0 });
     }
 
     // One corner of the plain forms "v/vt/vn" and "v//vn" at At.
@@ -602,12 +617,12 @@ private:
     {
         // Appended first: a bad number leaves the face counted with the
         // corners read before it.
-        TOBJFace& face = FModel.Faces.emplace_back();
+        TOBJFace& face = FLists.Faces.emplace_back();
         face.MaterialName = FMaterialName;
         std::uint8_t count;
         if (QuickCorners(rest, face.Corners, count)) {
             face.CornerCount = count;
-            FModel.TriangleCount += count == 3 ? 1 : count == 4 ? 2 : 0;
+            FLists.TriangleCount += count == 3 ? 1 : count == 4 ? 2 : 0;
         } else {
             std::fill(std::begin(face.Corners), std::end(face.Corners), TOBJCorner {});
             ReadCorners(rest, face);
@@ -639,12 +654,12 @@ private:
             face.CornerCount = static_cast<std::uint8_t>(k + 1);
         }
         if (face.CornerCount == 3)
-            FModel.TriangleCount += 1;
+            FLists.TriangleCount += 1;
         else if (face.CornerCount == 4)
-            FModel.TriangleCount += 2;
+            FLists.TriangleCount += 2;
     }
 
-    TOBJModel& FModel;
+    const TLists FLists;
     const TShare FShare;
     // The material of the faces that follow; empty before any "usemtl".
     std::string FMaterialName;
@@ -658,7 +673,7 @@ bool TOBJModel::ReadOBJInOrder(const TTextReader& File, std::uint64_t FirstShown
 {
     TTextReader reader(File, &FReadBuffers[0]);
     const std::uint64_t size = reader.Size();
-    TLineReader lines(*this, TLineReader::AllLines);
+    TLineReader lines({ Vertices, Normals, UVs, Faces, TriangleCount }, TLineReader::AllLines);
     std::uint64_t sum = 0;
     std::uint64_t number = 0;
     std::string_view block, line;
@@ -698,45 +713,62 @@ bool TOBJModel::ReadOBJ(const std::string& FileName)
     }
 
     const std::uint32_t startState = ProgressState;
-    struct TShared
+    // What the face thread works on, on cache lines of its own: it writes to
+    // its lists on every face line, and a line shared with anything this
+    // thread writes would pass between the cores each time. It gets the
+    // storage of the model's face list and hands it back at the end.
+    struct alignas(64) TFaceWork
     {
+        std::vector<TOBJFace> Faces;
+        std::int32_t Triangles = 0;
+        std::vector<TVec3> NoVertices, NoNormals;
+        std::vector<TOBJUV> NoUVs;
+        TLineReader Reader;
+        // Told to this thread once per block.
         std::mutex Mutex;
         std::condition_variable Changed;
-        std::uint64_t LinesDone = 0; // lines the face thread has read without a failure
+        std::uint64_t LinesDone = 0; // lines read without a failure
         bool Finished = false;
         bool Failed = false;
         std::atomic<bool> Cancel { false };
-    } shared;
 
-    TLineReader faceLines(*this, TLineReader::FaceShare);
-    auto readFaces = [&] {
+        TFaceWork()
+            : Reader({ NoVertices, NoNormals, NoUVs, Faces, Triangles }, TLineReader::FaceShare)
+        {
+        }
+    };
+    const auto work = std::make_unique<TFaceWork>();
+    work->Faces.swap(Faces);
+
+    auto readFaces = [&file, &work = *work, this] {
         bool failed = false;
         try {
             TTextReader reader(file, &FReadBuffers[1]);
             std::uint64_t number = 0;
             std::string_view block, line;
-            while (!shared.Cancel.load(std::memory_order_relaxed) && reader.ReadBlock(block)) {
+            while (!work.Cancel.load(std::memory_order_relaxed) && reader.ReadBlock(block)) {
                 TLineCursor cursor(block);
                 while (cursor.Next(line)) {
-                    faceLines.Handle(line);
+                    work.Reader.Handle(line);
                     ++number;
                 }
-                const std::lock_guard<std::mutex> lock(shared.Mutex);
-                shared.LinesDone = number;
-                shared.Changed.notify_one();
+                const std::lock_guard<std::mutex> lock(work.Mutex);
+                work.LinesDone = number;
+                work.Changed.notify_one();
             }
         } catch (...) {
             failed = true;
         }
-        const std::lock_guard<std::mutex> lock(shared.Mutex);
-        shared.Failed = failed || shared.Cancel.load(std::memory_order_relaxed);
-        shared.Finished = true;
-        shared.Changed.notify_one();
+        const std::lock_guard<std::mutex> lock(work.Mutex);
+        work.Failed = failed || work.Cancel.load(std::memory_order_relaxed);
+        work.Finished = true;
+        work.Changed.notify_one();
     };
     std::thread faceThread;
     try {
         faceThread = std::thread(readFaces);
     } catch (const std::system_error&) {
+        Faces.swap(work->Faces);
         return ReadOBJInOrder(file, 0); // no second thread to be had
     }
 
@@ -748,20 +780,27 @@ bool TOBJModel::ReadOBJ(const std::string& FileName)
     };
     std::vector<TPending> pending;
     std::size_t nextPending = 0;
-    std::uint64_t number = 0; // lines this thread has read without a failure
     std::uint64_t shownBefore = 0; // the lines before it are shown where due
+    // Shows the pending progress of the lines before Limit.
     auto showUpTo = [&](std::uint64_t limit) {
-        limit = std::min(limit, number);
         for (; nextPending < pending.size() && pending[nextPending].Number < limit; ++nextPending) {
             shownBefore = pending[nextPending].Number;
             ShowProgress(pending[nextPending].Sum, size);
         }
         shownBefore = std::max(shownBefore, limit);
     };
+    auto linesDone = [&work = *work] {
+        const std::lock_guard<std::mutex> lock(work.Mutex);
+        return work.LinesDone;
+    };
 
     bool failed = false;
     try {
-        TLineReader vertexLines(*this, TLineReader::VertexShare);
+        std::vector<TOBJFace> noFaces;
+        std::int32_t noTriangles = 0;
+        TLineReader vertexLines({ Vertices, Normals, UVs, noFaces, noTriangles },
+            TLineReader::VertexShare);
+        std::uint64_t number = 0; // lines this thread has read without a failure
         std::uint64_t sum = 0;
         std::string_view block, line;
         while (file.ReadBlock(block)) {
@@ -773,37 +812,35 @@ bool TOBJModel::ReadOBJ(const std::string& FileName)
                     pending.push_back(TPending { number, sum });
                 ++number;
             }
-            std::uint64_t facesDone;
-            {
-                const std::lock_guard<std::mutex> lock(shared.Mutex);
-                facesDone = shared.LinesDone;
-            }
-            showUpTo(facesDone);
+            showUpTo(std::min(linesDone(), number));
         }
         // Then the rest of the progress as the face thread gets on.
         for (;;) {
             std::uint64_t facesDone;
             bool finished;
             {
-                std::unique_lock<std::mutex> lock(shared.Mutex);
-                shared.Changed.wait(lock, [&] {
-                    return shared.Finished || (shared.LinesDone > shownBefore && shownBefore < number);
+                std::unique_lock<std::mutex> lock(work->Mutex);
+                work->Changed.wait(lock, [&] {
+                    return work->Finished || (work->LinesDone > shownBefore && shownBefore < number);
                 });
-                facesDone = shared.LinesDone;
-                finished = shared.Finished;
-                failed = shared.Failed;
+                facesDone = work->LinesDone;
+                finished = work->Finished;
+                failed = work->Failed;
             }
-            showUpTo(facesDone);
+            showUpTo(std::min(facesDone, number));
             if (finished)
                 break;
         }
     } catch (...) {
         failed = true;
     }
-    shared.Cancel.store(true, std::memory_order_relaxed);
+    work->Cancel.store(true, std::memory_order_relaxed);
     faceThread.join();
-    if (!failed && !shared.Failed)
-        return faceLines.FacesWithoutUV;
+    Faces.swap(work->Faces);
+    if (!failed && !work->Failed) {
+        TriangleCount = work->Triangles;
+        return work->Reader.FacesWithoutUV;
+    }
 
     Vertices.clear();
     Normals.clear();
