@@ -249,6 +249,10 @@ public:
     // Releases every section and frame and zeroes the header.
     void Clear();
 
+    // Whether the colour skin is painted in two halves by two threads. The
+    // result is the same either way; tests compare the two.
+    static bool PaintInParallel;
+
 private:
     void Triangulate(const TOBJModel& OBJModel);
     void MakeSkinVerts(const TOBJModel& OBJModel);

@@ -2,7 +2,9 @@
 // frame names and the header.
 #include "mdl/MDLClass.h"
 
+#include <algorithm>
 #include <cstring>
+#include <random>
 
 #include <gtest/gtest.h>
 
@@ -276,4 +278,42 @@ TEST_F(MakeFromOBJTest, StopsOnAnAtlasThatIsNotABitmap)
 {
     WriteText(atlasPath, "not a bitmap");
     EXPECT_THROW(Build(), EReadError);
+}
+
+// The colour skin is painted in two halves by two threads; the halves must
+// join into exactly the skin one pass paints: triangles across the border,
+// off the skin, of unknown materials and without skin vertices included, on
+// skins of odd and even heights.
+TEST_F(MakeFromOBJTest, PaintsTheSameColourSkinInTwoHalves)
+{
+    std::mt19937 random(99);
+    std::uniform_real_distribution<float> coordinate(-0.2f, 1.2f);
+    for (int i = 0; i < 3; ++i)
+        obj.Vertices.push_back(Vec3Zero());
+    AddMaterial("a", Vec3(1, 0, 0));
+    AddMaterial("b", Vec3(0, 0.5f, 1));
+    const char* const names[] = { "a", "b", "missing" };
+    for (int i = 0; i < 3000; ++i) {
+        // Mostly small triangles, as a mesh's layout gives, some large.
+        const float u = coordinate(random), v = coordinate(random);
+        const float size = i % 10 == 0 ? 0.5f : 0.02f;
+        AddUV(u, v, 0, 301, 201);
+        AddUV(u + size * coordinate(random), v + size * coordinate(random), 0, 301, 201);
+        AddUV(u - size * coordinate(random), v + size * coordinate(random), 0, 301, 201);
+        const int first = 3 * i + 1;
+        AddFace({ { 1, first }, { 2, i % 97 == 0 ? 99999 : first + 1 }, { 3, first + 2 } },
+            names[(i / 40) % 3]);
+    }
+    for (const int height : { 201, 200 }) {
+        WriteAtlas(301, height);
+        TMDLModel::PaintInParallel = false;
+        Build();
+        const std::vector<std::uint8_t> whole = mdl.ColourSkin->Data;
+        TMDLModel::PaintInParallel = true;
+        Build();
+        EXPECT_EQ(mdl.ColourSkin->Height, height);
+        EXPECT_TRUE(mdl.ColourSkin->Data == whole) << "a skin of height " << height;
+        EXPECT_NE(std::count(whole.begin(), whole.end(), 255), std::ptrdiff_t(whole.size()))
+            << "nothing was painted";
+    }
 }
