@@ -9,6 +9,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <unordered_map>
 
@@ -669,6 +670,25 @@ private:
     std::int32_t FUVCount = 0;
 };
 
+void TOBJModel::ReserveFaces(std::uint64_t FileSize)
+{
+    // The face list is the largest, and growing it by doubling copies every
+    // face several times into fresh memory. A face line takes at least
+    // eight bytes, so the file's size bounds the count; the room for them is
+    // only address space until faces fill it. The bound is capped, and a
+    // system that will not give the room lets the list grow as usual.
+    constexpr std::uint64_t MinFaceLine = 8;
+    constexpr std::uint64_t MaxReservedBytes = std::uint64_t(64) << 20;
+    const std::uint64_t faces
+        = std::min(FileSize / MinFaceLine, MaxReservedBytes / sizeof(TOBJFace));
+    if (faces <= Faces.capacity())
+        return;
+    try {
+        Faces.reserve(static_cast<std::size_t>(faces));
+    } catch (const std::bad_alloc&) {
+    }
+}
+
 bool TOBJModel::ReadOBJInOrder(const TTextReader& File, std::uint64_t FirstShown)
 {
     TTextReader reader(File, &FReadBuffers[0]);
@@ -700,6 +720,7 @@ bool TOBJModel::ReadOBJ(const std::string& FileName)
     UVs.clear();
     Faces.clear();
     TriangleCount = 0;
+    ReserveFaces(size);
 
     // A small file is read in one pass; a large one by two threads, this one
     // taking the vertex lines and a second the face lines, each reading the
