@@ -218,8 +218,8 @@ void TMDLSkin5::FromBitmap(const TBitmap& Bitmap, std::int32_t Type)
     if (!Bitmap.HasPixels() && width > 0 && height > 0)
         width = height = 0;
     const std::size_t pixelBytes = static_cast<std::size_t>(BytesPerPixel(Type));
-    std::vector<std::uint8_t> data;
-    data.reserve(std::size_t(width) * std::size_t(height) * pixelBytes);
+    std::vector<std::uint8_t> data(std::size_t(width) * std::size_t(height) * pixelBytes);
+    std::uint8_t* out = data.data();
     for (std::int32_t row = 0; row < height; ++row) {
         const std::uint8_t* bytes = Bitmap.BitsPerPixel() == 24 ? Bitmap.RowData(row) : nullptr;
         for (std::int32_t x = 0; x < width; ++x) {
@@ -235,12 +235,12 @@ void TMDLSkin5::FromBitmap(const TBitmap& Bitmap, std::int32_t Type)
                 green = std::uint8_t(colour >> 8);
                 blue = std::uint8_t(colour >> 16);
             }
-            data.push_back(blue);
-            data.push_back(green);
-            data.push_back(red);
+            *out++ = blue;
+            *out++ = green;
+            *out++ = red;
             if (Type == SkinType8888) {
                 const bool white = blue == WhiteLevel && green == WhiteLevel && red == WhiteLevel;
-                data.push_back(white ? 255 : 0);
+                *out++ = white ? 255 : 0;
             }
         }
     }
