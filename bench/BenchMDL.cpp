@@ -182,10 +182,5 @@ int Run(int rounds)
 
 int main(int argc, char** argv)
 {
-    int rounds = DefaultRounds;
-    for (int i = 1; i < argc; ++i) {
-        if (!bench::ReadRounds(argc, argv, i, rounds))
-            return Usage(argv[0]);
-    }
-    return bench::Guarded([&] { return Run(rounds); });
+    return bench::MainWithRounds(argc, argv, DefaultRounds, Usage, Run);
 }

@@ -80,4 +80,16 @@ int Guarded(F run)
     }
 }
 
+// The main program of a benchmark whose one option is "--rounds N": Usage
+// for anything else, then Run(rounds) with exceptions turned into exit code 1.
+template <typename F>
+int MainWithRounds(int argc, char** argv, int rounds, int (*Usage)(const char*), F Run)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (!ReadRounds(argc, argv, i, rounds))
+            return Usage(argv[0]);
+    }
+    return Guarded([&] { return Run(rounds); });
+}
+
 } // namespace bench

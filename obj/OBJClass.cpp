@@ -670,6 +670,16 @@ private:
     std::int32_t FUVCount = 0;
 };
 
+void TOBJModel::ClearLists()
+{
+    // clear() keeps the capacity, so the frames of an animation reuse it.
+    Vertices.clear();
+    Normals.clear();
+    UVs.clear();
+    Faces.clear();
+    TriangleCount = 0;
+}
+
 void TOBJModel::ReserveFaces(std::uint64_t FileSize)
 {
     // The face list is the largest, and growing it by doubling copies every
@@ -714,12 +724,7 @@ bool TOBJModel::ReadOBJ(const std::string& FileName)
 {
     TTextReader file(FileName, 26, &FReadBuffers[0]);
     const std::uint64_t size = file.Size();
-    // clear() keeps the capacity, so the frames of an animation reuse it.
-    Vertices.clear();
-    Normals.clear();
-    UVs.clear();
-    Faces.clear();
-    TriangleCount = 0;
+    ClearLists();
     ReserveFaces(size);
 
     // A small file is read in one pass; a large one by two threads, this one
@@ -863,11 +868,7 @@ bool TOBJModel::ReadOBJ(const std::string& FileName)
         return work->Reader.FacesWithoutUV;
     }
 
-    Vertices.clear();
-    Normals.clear();
-    UVs.clear();
-    Faces.clear();
-    TriangleCount = 0;
+    ClearLists();
     ProgressState = startState;
     return ReadOBJInOrder(file, shownBefore);
 }

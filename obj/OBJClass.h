@@ -157,6 +157,8 @@ private:
     // before FirstShown advance the progress generator without showing it.
     bool ReadOBJInOrder(const TTextReader& File, std::uint64_t FirstShown);
     void ShowProgress(std::uint64_t Sum, std::uint64_t Size);
+    // Empties the lists the OBJ file fills.
+    void ClearLists();
     // Room for as many faces as a file of FileSize bytes can hold, within a cap.
     void ReserveFaces(std::uint64_t FileSize);
 

@@ -17,6 +17,7 @@
 #include <limits>
 #include <sstream>
 #include <string>
+#include <random>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -181,21 +182,16 @@ void PlainPolygon(TBitmap& image, const TPaint& paint, const TPoint* points, std
 
 // ---- Harness ----------------------------------------------------------------
 
-// xorshift64*, the same numbers on every platform.
+// The standard engine gives the same numbers on every platform (its
+// distributions would not, so the ranges are taken here).
 class TRandom
 {
 public:
     explicit TRandom(std::uint64_t seed)
-        : FState(seed)
+        : FEngine(seed)
     {
     }
-    std::uint64_t Next()
-    {
-        FState ^= FState >> 12;
-        FState ^= FState << 25;
-        FState ^= FState >> 27;
-        return FState * 0x2545F4914F6CDD1Dull;
-    }
+    std::uint64_t Next() { return FEngine(); }
     // lo <= result <= hi.
     std::int64_t Between(std::int64_t lo, std::int64_t hi)
     {
@@ -204,7 +200,7 @@ public:
     bool OneIn(int n) { return Next() % std::uint64_t(n) == 0; }
 
 private:
-    std::uint64_t FState;
+    std::mt19937_64 FEngine;
 };
 
 const std::vector<TRGBQuad>& Palette()
