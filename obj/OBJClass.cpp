@@ -227,6 +227,21 @@ bool QuickIndex(const char*& At, const char* End, std::int32_t& Value)
     return true;
 }
 
+// Hands every line of the reader to OnLine, and calls OnBlock after the
+// lines of each block the reader gives; a false from OnBlock stops early.
+template <typename TOnLine, typename TOnBlock>
+void ForEachLine(TTextReader& reader, TOnLine onLine, TOnBlock onBlock)
+{
+    std::string_view block, line;
+    while (reader.ReadBlock(block)) {
+        TLineCursor cursor(block);
+        while (cursor.Next(line))
+            onLine(line);
+        if (!onBlock())
+            return;
+    }
+}
+
 // The kinds of OBJ line the reader acts on.
 enum class TLineKind { Other, Vertex, Normal, UV, Face, UseMaterial };
 
@@ -706,17 +721,16 @@ bool TOBJModel::ReadOBJInOrder(const TTextReader& File, std::uint64_t FirstShown
     TLineReader lines({ Vertices, Normals, UVs, Faces, TriangleCount }, TLineReader::AllLines);
     std::uint64_t sum = 0;
     std::uint64_t number = 0;
-    std::string_view block, line;
-    while (reader.ReadBlock(block)) {
-        TLineCursor cursor(block);
-        while (cursor.Next(line)) {
+    ForEachLine(
+        reader,
+        [&](std::string_view line) {
             lines.Handle(line);
             sum += line.size() + 2;
             if (ProgressRandom() == 0 && number >= FirstShown)
                 ShowProgress(sum, size);
             ++number;
-        }
-    }
+        },
+        [] { return true; });
     return lines.FacesWithoutUV;
 }
 
@@ -771,17 +785,18 @@ bool TOBJModel::ReadOBJ(const std::string& FileName)
         try {
             TTextReader reader(file, &FReadBuffers[1]);
             std::uint64_t number = 0;
-            std::string_view block, line;
-            while (!work.Cancel.load(std::memory_order_relaxed) && reader.ReadBlock(block)) {
-                TLineCursor cursor(block);
-                while (cursor.Next(line)) {
+            ForEachLine(
+                reader,
+                [&](std::string_view line) {
                     work.Reader.Handle(line);
                     ++number;
-                }
-                const std::lock_guard<std::mutex> lock(work.Mutex);
-                work.LinesDone = number;
-                work.Changed.notify_one();
-            }
+                },
+                [&] {
+                    const std::lock_guard<std::mutex> lock(work.Mutex);
+                    work.LinesDone = number;
+                    work.Changed.notify_one();
+                    return !work.Cancel.load(std::memory_order_relaxed);
+                });
         } catch (...) {
             failed = true;
         }
@@ -828,18 +843,19 @@ bool TOBJModel::ReadOBJ(const std::string& FileName)
             TLineReader::VertexShare);
         std::uint64_t number = 0; // lines this thread has read without a failure
         std::uint64_t sum = 0;
-        std::string_view block, line;
-        while (file.ReadBlock(block)) {
-            TLineCursor cursor(block);
-            while (cursor.Next(line)) {
+        ForEachLine(
+            file,
+            [&](std::string_view line) {
                 vertexLines.Handle(line);
                 sum += line.size() + 2;
                 if (ProgressRandom() == 0)
                     pending.push_back(TPending { number, sum });
                 ++number;
-            }
-            showUpTo(std::min(linesDone(), number));
-        }
+            },
+            [&] {
+                showUpTo(std::min(linesDone(), number));
+                return true;
+            });
         // Then the rest of the progress as the face thread gets on.
         for (;;) {
             std::uint64_t facesDone;
