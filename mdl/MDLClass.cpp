@@ -38,6 +38,7 @@ constexpr std::size_t WriteBufferSize = std::size_t(64) << 10;
 constexpr std::uint8_t WhiteLevel = 255;
 // The largest colour skin painted in two halves by two threads.
 constexpr std::uint64_t MaxSkinBytesInHalves = std::uint64_t(16) << 20;
+constexpr std::size_t MinTrianglesInHalves = 2048;
 
 // The low 16 bits of an integer-valued number, as a two's complement integer
 // of any width would hold them. Taken with fmod, which is exact, so that no
@@ -554,9 +555,11 @@ void TMDLModel::PaintColourSkin(const TOBJModel& OBJModel, std::int32_t Width, s
     ColourSkin.reset(new TMDLSkin5);
     // The upper and the lower half are painted side by side by two threads.
     // A very large skin is painted whole: its halves would briefly be held
-    // twice when they are joined.
+    // twice when they are joined. So are a few triangles, quicker painted
+    // than a thread is started.
     const std::int32_t upperRows = Height / 2;
     const bool halves = PaintInParallel && upperRows > 0 && Width > 0
+        && Triangles->Items.size() >= MinTrianglesInHalves
         && std::uint64_t(Width) * std::uint64_t(Height) * 3 <= MaxSkinBytesInHalves
         && std::thread::hardware_concurrency() >= 2;
     if (!halves) {
