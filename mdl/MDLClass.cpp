@@ -562,10 +562,13 @@ void TMDLModel::PaintColourSkin(const TOBJModel& OBJModel, std::int32_t Width, s
         && Triangles->Items.size() >= MinTrianglesInHalves
         && std::uint64_t(Width) * std::uint64_t(Height) * 3 <= MaxSkinBytesInHalves
         && std::thread::hardware_concurrency() >= 2;
-    if (!halves) {
+    auto paintWhole = [&] {
         TBitmap bitmap;
         paint(bitmap, 0, Height);
         ColourSkin->FromBitmap888(std::move(bitmap));
+    };
+    if (!halves) {
+        paintWhole();
         return;
     }
     TBitmap upper, lower;
@@ -580,9 +583,7 @@ void TMDLModel::PaintColourSkin(const TOBJModel& OBJModel, std::int32_t Width, s
             }
         });
     } catch (const std::system_error&) {
-        TBitmap bitmap; // no second thread to be had
-        paint(bitmap, 0, Height);
-        ColourSkin->FromBitmap888(std::move(bitmap));
+        paintWhole(); // no second thread to be had
         return;
     }
     try {

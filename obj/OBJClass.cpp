@@ -588,13 +588,16 @@ private:
         float u, v;
         if (QuickFloat(at, end, u) && at < end && *at++ == ' ' && QuickFloat(at, end, v)
             && (at == end || IsBlank(*at))) {
-            FLists.UVs.push_back(TOBJUV { u, v, 0, 0, 0, 0 });
+            AddUV(u, v);
             return;
         }
         const float uValue = StrToFloat(NextArgument(rest));
         const float vValue = StrToFloat(NextArgument(rest));
-        FLists.UVs.push_back(TOBJUV { uValue, vValue, 0, 0, 0, 0 });
+        AddUV(uValue, vValue);
     }
+
+    // As TOBJModel::AddUV, onto this reader's list.
+    void AddUV(float u, float v) { FLists.UVs.push_back(TOBJUV { u, v, 0, 0, 0, 0 }); }
 
     // One corner of the plain forms "v/vt/vn" and "v//vn" at At.
     bool QuickCorner(const char*& at, const char* end, TOBJCorner& corner) const
