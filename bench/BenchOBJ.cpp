@@ -146,6 +146,9 @@ std::string MakeOBJ(const std::string& mtlName, TExpected& expected)
 
 // Empty when the model holds what the generator wrote; otherwise the
 // first difference found.
+// --one-thread: without the face thread.
+bool OneThread = false;
+
 std::string CheckModel(const TOBJModel& model, const TExpected& expected)
 {
     auto differs = [](const char* what, long long got, long long want) {
@@ -279,6 +282,7 @@ int Run(int rounds, const std::string& keepDir)
     std::string failure;
     for (int round = 0; round <= rounds; ++round) {
         TOBJModel model;
+        model.ReadInParallel = !OneThread;
         const auto start = std::chrono::steady_clock::now();
         model.LoadOBJ(objPath, mtlPath);
         const auto stop = std::chrono::steady_clock::now();
@@ -340,7 +344,7 @@ int main(int argc, char** argv)
             if (!bench::ReadRounds(argc, argv, i, rounds))
                 return Usage(argv[0]);
         } else if (option == "--one-thread") {
-            TOBJModel::ReadInParallel = false;
+            OneThread = true;
         } else if (option == "--keep" && i + 1 < argc) {
             keepDir = argv[++i];
             if (keepDir.empty())

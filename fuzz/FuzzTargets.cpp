@@ -18,7 +18,7 @@
 #include "mdl/MDLClass.h"
 #include "obj/OBJClass.h"
 #include "util/Errors.h"
-#include "util/LittleEndian.h"
+#include "util/ByteStream.h"
 #include "util/TextFile.h"
 
 namespace fs = std::filesystem;
@@ -300,13 +300,10 @@ TOBJRead ReadOBJOneWay(const std::string& path, bool parallel, std::size_t block
     TOBJModel model;
     model.StatusPanel = &read;
     model.EventPump = &read;
-    const bool wasParallel = TOBJModel::ReadInParallel;
-    const std::size_t wasBlockSize = TTextReader::BlockSize;
-    TOBJModel::ReadInParallel = parallel;
-    TTextReader::BlockSize = blockSize;
-    // A state from which the first line shows, so that even short files
-    // show some progress.
-    SetProgressRandomState(0);
+    model.ReadInParallel = parallel;
+    model.ReadBlockSize = blockSize;
+    // A fresh model's generator shows the first line, so that even short
+    // files show some progress.
     try {
         model.LoadOBJ(path, std::string());
     } catch (const Exception& failure) {
@@ -314,9 +311,7 @@ TOBJRead ReadOBJOneWay(const std::string& path, bool parallel, std::size_t block
     } catch (const std::exception& failure) {
         read.Failure = std::string(typeid(failure).name()) + ": " + failure.what();
     }
-    TOBJModel::ReadInParallel = wasParallel;
-    TTextReader::BlockSize = wasBlockSize;
-    read.NextDraw = ProgressRandom();
+    read.NextDraw = model.Progress.Next();
 
     std::string& out = read.Lists;
     for (const std::vector<TVec3>* list : { &model.Vertices, &model.Normals }) {

@@ -20,7 +20,7 @@
 
 #include "util/AtomicFile.h"
 #include "util/Errors.h"
-#include "util/LittleEndian.h"
+#include "util/ByteStream.h"
 #include "util/TextFile.h"
 
 namespace {

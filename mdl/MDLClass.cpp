@@ -11,7 +11,7 @@
 #include "image/Bitmap.h"
 #include "obj/OBJClass.h"
 #include "util/AtomicFile.h"
-#include "util/LittleEndian.h"
+#include "util/ByteStream.h"
 #include "util/TextFile.h"
 
 const char* const SIncorrectSkinFormat = "Incorrect Skin format.";
@@ -33,8 +33,6 @@ constexpr int OutlineWidth = 5;
 // A packed coordinate spans -1..1 in 2 x 32767 steps.
 constexpr Extended PackSteps = 32767.0L;
 constexpr std::uint16_t PackedMax = 65535;
-// Bytes a writer gathers before it hands them to the file.
-constexpr std::size_t WriteBufferSize = std::size_t(64) << 10;
 constexpr std::uint8_t WhiteLevel = 255;
 // The largest colour skin painted in two halves by two threads.
 constexpr std::uint64_t MaxSkinBytesInHalves = std::uint64_t(16) << 20;
@@ -70,26 +68,6 @@ void WriteSink(void* context, const std::uint8_t* data, std::size_t size)
     static_cast<TAtomicFile*>(context)->Write(data, size);
 }
 
-// Writes a list as fixed-size little-endian records: Pack lays out one item
-// at the given address. The records go to the writer a block at a time, not
-// a field at a time, which on a large model is the difference between
-// milliseconds and seconds.
-template <std::size_t RecordSize, typename TItem, typename TPack>
-void WriteRecords(TByteWriter& out, const std::vector<TItem>& items, TPack pack)
-{
-    constexpr std::size_t RecordsPerBlock = 1024;
-    std::uint8_t block[RecordsPerBlock * RecordSize];
-    std::size_t filled = 0;
-    for (const TItem& item : items) {
-        pack(item, block + filled * RecordSize);
-        if (++filled == RecordsPerBlock) {
-            out.Bytes(block, sizeof block);
-            filled = 0;
-        }
-    }
-    out.Bytes(block, filled * RecordSize);
-}
-
 void PackVertex(const TMDLPackedVertex& vertex, std::uint8_t* record)
 {
     PutU16LE(record, vertex.Coord[0]);
@@ -100,69 +78,6 @@ void PackVertex(const TMDLPackedVertex& vertex, std::uint8_t* record)
 }
 
 } // namespace
-
-// --- Byte writer ---
-
-TByteWriter::TByteWriter(TSink Sink, void* Context)
-    : FSink(Sink)
-    , FContext(Context)
-{
-    FBuffer.reserve(WriteBufferSize);
-}
-
-void TByteWriter::U8(std::uint8_t Value)
-{
-    Bytes(&Value, 1);
-}
-
-void TByteWriter::U16(std::uint16_t Value)
-{
-    std::uint8_t bytes[2];
-    PutU16LE(bytes, Value);
-    Bytes(bytes, sizeof bytes);
-}
-
-void TByteWriter::U32(std::uint32_t Value)
-{
-    std::uint8_t bytes[4];
-    PutU32LE(bytes, Value);
-    Bytes(bytes, sizeof bytes);
-}
-
-void TByteWriter::F32(float Value)
-{
-    std::uint32_t bits;
-    std::memcpy(&bits, &Value, sizeof bits);
-    U32(bits);
-}
-
-void TByteWriter::Vec(const TVec3& Value)
-{
-    F32(Value.X);
-    F32(Value.Y);
-    F32(Value.Z);
-}
-
-void TByteWriter::Bytes(const void* Data, std::size_t Size)
-{
-    const auto* bytes = static_cast<const std::uint8_t*>(Data);
-    if (FSink && FBuffer.size() + Size > WriteBufferSize) {
-        Flush();
-        if (Size >= WriteBufferSize) {
-            FSink(FContext, bytes, Size);
-            return;
-        }
-    }
-    FBuffer.insert(FBuffer.end(), bytes, bytes + Size);
-}
-
-void TByteWriter::Flush()
-{
-    if (FSink && !FBuffer.empty()) {
-        FSink(FContext, FBuffer.data(), FBuffer.size());
-        FBuffer.clear();
-    }
-}
 
 // --- Skins ---
 
@@ -495,8 +410,6 @@ void TMDLModel::MakeSkinVerts(const TOBJModel& OBJModel)
         SkinVerts->Items.push_back(vert);
     }
 }
-
-bool TMDLModel::PaintInParallel = true;
 
 void TMDLModel::PaintColourSkin(const TOBJModel& OBJModel, std::int32_t Width, std::int32_t Height)
 {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "util/Activity.h"
+#include "util/ByteStream.h"
 #include "util/Errors.h"
 #include "util/Vector.h"
 
@@ -95,34 +96,6 @@ struct TMDLTriangle
     // 0-based; only the low 16 bits reach the file.
     std::int32_t VertexIndex[3];
     std::int32_t UVIndex[3];
-};
-
-// Little-endian output into a byte buffer. With a sink, the buffer is handed
-// on whenever it fills and on Flush; without one, it keeps every byte.
-class TByteWriter
-{
-public:
-    using TSink = void (*)(void* Context, const std::uint8_t* Data, std::size_t Size);
-
-    TByteWriter() = default;
-    TByteWriter(TSink Sink, void* Context);
-
-    void U8(std::uint8_t Value);
-    void U16(std::uint16_t Value);
-    void U32(std::uint32_t Value);
-    void I32(std::int32_t Value) { U32(static_cast<std::uint32_t>(Value)); }
-    void F32(float Value);
-    void Vec(const TVec3& Value);
-    void Bytes(const void* Data, std::size_t Size);
-    void Flush();
-
-    // The bytes not yet handed to a sink.
-    const std::vector<std::uint8_t>& Buffer() const { return FBuffer; }
-
-private:
-    TSink FSink = nullptr;
-    void* FContext = nullptr;
-    std::vector<std::uint8_t> FBuffer;
 };
 
 class TMDLSkin5
@@ -251,7 +224,7 @@ public:
 
     // Whether the colour skin is painted in two halves by two threads. The
     // result is the same either way; tests compare the two.
-    static bool PaintInParallel;
+    bool PaintInParallel = true;
 
 private:
     void Triangulate(const TOBJModel& OBJModel);

@@ -7,10 +7,9 @@
 #include <climits>
 #include <cstring>
 
-#include <unistd.h>
 
-#include "util/LittleEndian.h"
-#include "util/TextFile.h"
+#include "util/ByteStream.h"
+#include "util/FileIO.h"
 
 namespace {
 
@@ -30,67 +29,12 @@ std::string Text(std::uint64_t value)
     return std::to_string(value);
 }
 
-// Little-endian fields out of a byte range that refuses to read past its end.
-class TByteReader
+[[noreturn]] void RaiseTruncated(const TByteReader& reader, std::uint64_t count, std::string_view what)
 {
-public:
-    TByteReader(const std::uint8_t* data, std::size_t size)
-        : FData(data)
-        , FSize(size)
-    {
-    }
-
-    std::size_t Left() const { return FSize - FPos; }
-    std::size_t Position() const { return FPos; }
-
-    // Raises the truncation error unless count bytes of what are left.
-    void Need(std::uint64_t count, const std::string& what) const
-    {
-        if (count > Left())
-            throw EMDLFormatError("The MDL5 file is truncated: " + what + " needs " + Text(count)
-                + " bytes at offset " + Text(FPos) + ", but only " + Text(Left()) + " remain.");
-    }
-
-    std::uint8_t U8() { return FData[FPos++]; }
-    std::uint16_t U16()
-    {
-        const std::uint16_t value = GetU16LE(FData + FPos);
-        FPos += 2;
-        return value;
-    }
-    std::uint32_t U32()
-    {
-        const std::uint32_t value = GetU32LE(FData + FPos);
-        FPos += 4;
-        return value;
-    }
-    std::int32_t I32() { return static_cast<std::int32_t>(U32()); }
-    float F32()
-    {
-        const std::uint32_t bits = U32();
-        float value;
-        std::memcpy(&value, &bits, sizeof value);
-        return value;
-    }
-    TVec3 Vec()
-    {
-        const float x = F32();
-        const float y = F32();
-        return Vec3(x, y, F32());
-    }
-    void Bytes(void* to, std::size_t count)
-    {
-        if (count == 0)
-            return;
-        std::memcpy(to, FData + FPos, count);
-        FPos += count;
-    }
-
-private:
-    const std::uint8_t* FData;
-    std::size_t FSize;
-    std::size_t FPos = 0;
-};
+    throw EMDLFormatError("The MDL5 file is truncated: " + std::string(what) + " needs " + Text(count)
+        + " bytes at offset " + Text(reader.Position()) + ", but only " + Text(reader.Left())
+        + " remain.");
+}
 
 void CheckCount(std::int32_t value, const char* field)
 {
@@ -140,7 +84,7 @@ std::unique_ptr<TMDLSkin5> ReadSkin(TByteReader& in, int number)
 
 void TMDLModel::LoadFromBytes(const std::uint8_t* Data, std::size_t Size)
 {
-    TByteReader in(Data, Size);
+    TByteReader in(Data, Size, RaiseTruncated);
     if (Size < MDLHeaderSize)
         throw EMDLFormatError("Not an MDL5 file: it has " + Text(Size) + " bytes, fewer than the "
             + Text(MDLHeaderSize) + " of the header.");
@@ -242,27 +186,15 @@ void TMDLModel::LoadFromBytes(const std::uint8_t* Data, std::size_t Size)
 void TMDLModel::LoadFromFile(const std::string& FileName)
 {
     std::uint64_t size = 0;
-    const int fd = OpenRegularFile(FileName, size);
-    struct FdCloser {
-        int fd;
-        ~FdCloser() { ::close(fd); }
-    } closer { fd };
+    const TFileDescriptor file = OpenRegularFile(FileName, size);
     if (size > MaxFileSize)
         throw EMDLFormatError("Not an MDL5 model: " + FileName + " has " + Text(size)
             + " bytes, more than any model can hold.");
     std::vector<std::uint8_t> bytes(size);
-    std::size_t got = 0;
-    while (got < bytes.size()) {
-        const ssize_t done = ::read(fd, bytes.data() + got, bytes.size() - got);
-        if (done < 0) {
-            if (errno == EINTR)
-                continue;
-            RaiseInOutError(errno, FileName);
-        }
-        if (done == 0)
-            break; // the file shrank while we read it: parse what is there
-        got += static_cast<std::size_t>(done);
-    }
-    bytes.resize(got);
+    // A file that shrank while it was read is parsed as far as it goes.
+    const std::int64_t got = ReadAt(file.Get(), bytes.data(), bytes.size(), 0);
+    if (got < 0)
+        RaiseInOutError(errno, FileName);
+    bytes.resize(static_cast<std::size_t>(got));
     LoadFromBytes(bytes.data(), bytes.size());
 }

@@ -29,7 +29,6 @@ constexpr std::string_view Blanks = " \t";
 // The progress step draws from a linear congruential generator.
 constexpr std::uint32_t ProgressMultiplier = 134775813;
 constexpr std::uint32_t ProgressRange = 100;
-std::uint32_t ProgressState = 0;
 
 // A missing texture becomes a flat tile of this size.
 constexpr std::int32_t PlaceholderSize = 80;
@@ -404,15 +403,10 @@ std::int32_t StrToInt(std::string_view Text)
     return static_cast<std::int32_t>(negative ? -value : value);
 }
 
-std::uint32_t ProgressRandom()
+std::uint32_t TProgressGenerator::Next()
 {
-    ProgressState = ProgressState * ProgressMultiplier + 1;
-    return static_cast<std::uint32_t>((std::uint64_t(ProgressState) * ProgressRange) >> 32);
-}
-
-void SetProgressRandomState(std::uint32_t State)
-{
-    ProgressState = State;
+    FState = FState * ProgressMultiplier + 1;
+    return static_cast<std::uint32_t>((std::uint64_t(FState) * ProgressRange) >> 32);
 }
 
 TOBJModel::TOBJModel() = default;
@@ -487,7 +481,6 @@ void TOBJModel::LoadMTL(const std::string& MTLFileName)
     Log("MTL Loaded.");
 }
 
-bool TOBJModel::ReadInParallel = true;
 
 // Reads lines of one OBJ file into the model: every line, or one of two
 // shares that two threads can read side by side, the vertex share
@@ -729,7 +722,7 @@ bool TOBJModel::ReadOBJInOrder(const TTextReader& File, std::uint64_t FirstShown
         [&](std::string_view line) {
             lines.Handle(line);
             sum += line.size() + 2;
-            if (ProgressRandom() == 0 && number >= FirstShown)
+            if (Progress.Next() == 0 && number >= FirstShown)
                 ShowProgress(sum, size);
             ++number;
         },
@@ -739,7 +732,7 @@ bool TOBJModel::ReadOBJInOrder(const TTextReader& File, std::uint64_t FirstShown
 
 bool TOBJModel::ReadOBJ(const std::string& FileName)
 {
-    TTextReader file(FileName, 26, &FReadBuffers[0]);
+    TTextReader file(FileName, 26, &FReadBuffers[0], ReadBlockSize);
     const std::uint64_t size = file.Size();
     ClearLists();
     ReserveFaces(size);
@@ -751,11 +744,11 @@ bool TOBJModel::ReadOBJ(const std::string& FileName)
     // past that line without a failure. On any failure the file is read
     // again in one pass from the start, which fails on the same line the
     // way one pass does, and shows the progress not yet shown.
-    if (!ReadInParallel || size <= TTextReader::BlockSize || std::thread::hardware_concurrency() < 2) {
+    if (!ReadInParallel || size <= ReadBlockSize || std::thread::hardware_concurrency() < 2) {
         return ReadOBJInOrder(file, 0);
     }
 
-    const std::uint32_t startState = ProgressState;
+    const std::uint32_t startState = Progress.State();
     // What the face thread works on, on cache lines of its own: it writes to
     // its lists on every face line, and a line shared with anything this
     // thread writes would pass between the cores each time. It gets the
@@ -851,7 +844,7 @@ bool TOBJModel::ReadOBJ(const std::string& FileName)
             [&](std::string_view line) {
                 vertexLines.Handle(line);
                 sum += line.size() + 2;
-                if (ProgressRandom() == 0)
+                if (Progress.Next() == 0)
                     pending.push_back(TPending { number, sum });
                 ++number;
             },
@@ -888,7 +881,7 @@ bool TOBJModel::ReadOBJ(const std::string& FileName)
     }
 
     ClearLists();
-    ProgressState = startState;
+    Progress.SetState(startState);
     return ReadOBJInOrder(file, shownBefore);
 }
 

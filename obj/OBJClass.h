@@ -3,6 +3,7 @@
 // atlas that merges the material textures into one image.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -31,11 +32,20 @@ float StrToFloat(std::string_view Text);
 std::int32_t StrToInt(std::string_view Text);
 
 // The generator that decides on which lines the OBJ reader shows its
-// progress: one state for the whole run of the program, starting at 0.
-// Each draw returns 0..99; the first draw of a run returns 0.
-std::uint32_t ProgressRandom();
-// Puts the generator back to a state; tests use it to replay a run's start.
-void SetProgressRandomState(std::uint32_t State);
+// progress. The model holds one, so that its state runs on from file to
+// file and from conversion to conversion, starting at 0. Each draw returns
+// 0..99; the first draw from state 0 returns 0.
+class TProgressGenerator
+{
+public:
+    std::uint32_t Next();
+    std::uint32_t State() const { return FState; }
+    // Tests use it to replay a run's start.
+    void SetState(std::uint32_t State) { FState = State; }
+
+private:
+    std::uint32_t FState = 0;
+};
 
 // Indices are 1-based as written in the file (negative ones are resolved
 // against the list while reading); 0 addresses nothing.
@@ -145,7 +155,11 @@ public:
     // Whether a file of more than one read block has its faces read by a
     // second thread while this one reads the vertices. The result is the
     // same either way; tests compare the two.
-    static bool ReadInParallel;
+    bool ReadInParallel = true;
+    // The bytes read from a file at a time; tests make it small so that
+    // short files cross many block borders.
+    std::size_t ReadBlockSize = std::size_t(1) << 20;
+    TProgressGenerator Progress;
 
 private:
     class TLineReader;

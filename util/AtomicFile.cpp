@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "util/Errors.h"
-#include "util/TextFile.h"
+#include "util/FileIO.h"
 
 namespace {
 
@@ -87,11 +87,12 @@ TAtomicFile::TAtomicFile(const std::string& Path)
     if (exists && !S_ISREG(info.st_mode)) {
         // Non-blocking only for the open, so a FIFO without a reader fails
         // at once instead of hanging the program.
-        FFd = ::open(FTarget.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NONBLOCK);
-        if (FFd < 0)
+        FFile = TFileDescriptor(
+            ::open(FTarget.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NONBLOCK));
+        if (!FFile.IsOpen())
             RaiseInOutError(errno, Path);
-        const int flags = ::fcntl(FFd, F_GETFL);
-        if (flags < 0 || ::fcntl(FFd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+        const int flags = ::fcntl(FFile.Get(), F_GETFL);
+        if (flags < 0 || ::fcntl(FFile.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
             Fail(errno);
         FDirect = true;
         return;
@@ -104,15 +105,15 @@ TAtomicFile::TAtomicFile(const std::string& Path)
         + ".XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
-    FFd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (FFd < 0)
+    FFile = TFileDescriptor(::mkostemp(name.data(), O_CLOEXEC));
+    if (!FFile.IsOpen())
         RaiseInOutError(errno, Path);
     FTempPath = name.data();
 
     mode_t mode = NewFileMode();
     if (::stat(FTarget.c_str(), &info) == 0 && S_ISREG(info.st_mode))
         mode = info.st_mode & 07777;
-    if (::fchmod(FFd, mode) != 0)
+    if (::fchmod(FFile.Get(), mode) != 0)
         Fail(errno);
 }
 
@@ -123,10 +124,7 @@ TAtomicFile::~TAtomicFile()
 
 void TAtomicFile::Discard()
 {
-    if (FFd >= 0) {
-        ::close(FFd);
-        FFd = -1;
-    }
+    FFile.Close();
     if (!FTempPath.empty()) {
         ::unlink(FTempPath.c_str());
         FTempPath.clear();
@@ -141,42 +139,27 @@ void TAtomicFile::Fail(int errnoValue)
 
 void TAtomicFile::Write(const void* Data, std::size_t Size)
 {
-    if (FFd < 0)
+    if (!FFile.IsOpen())
         RaiseInOutError(EBADF, FPath);
-    const char* at = static_cast<const char*>(Data);
-    while (Size > 0) {
-        const ssize_t done = ::write(FFd, at, Size);
-        if (done < 0) {
-            if (errno == EINTR)
-                continue;
-            Fail(errno);
-        }
-        if (done == 0)
-            Fail(ENOSPC);
-        at += done;
-        Size -= static_cast<std::size_t>(done);
-    }
+    if (const int error = WriteAll(FFile.Get(), Data, Size))
+        Fail(error);
 }
 
 void TAtomicFile::Commit()
 {
-    if (FFd < 0)
+    if (!FFile.IsOpen())
         RaiseInOutError(EBADF, FPath);
     if (FDirect) {
-        const int fd = FFd;
-        FFd = -1;
-        if (::close(fd) != 0)
-            RaiseInOutError(errno, FPath);
+        if (const int error = FFile.Close())
+            RaiseInOutError(error, FPath);
         return;
     }
     // The data must be on the disk before the name points at it, or a crash
     // right after the rename could leave an empty model behind.
-    if (::fsync(FFd) != 0)
+    if (::fsync(FFile.Get()) != 0)
         Fail(errno);
-    const int fd = FFd;
-    FFd = -1;
-    if (::close(fd) != 0)
-        Fail(errno);
+    if (const int error = FFile.Close())
+        Fail(error);
     if (::rename(FTempPath.c_str(), FTarget.c_str()) != 0)
         Fail(errno);
     FTempPath.clear();

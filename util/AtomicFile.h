@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <string>
 
+#include "util/FileIO.h"
+
 class TAtomicFile
 {
 public:
@@ -36,6 +38,6 @@ private:
     std::string FPath; // as given: the name the errors report
     std::string FTarget; // the file that will be replaced
     std::string FTempPath;
-    int FFd = -1;
+    TFileDescriptor FFile;
     bool FDirect = false; // an existing device or pipe, written in place
 };

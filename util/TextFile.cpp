@@ -4,9 +4,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -43,44 +40,6 @@ const char* FindLineEnd(const char* at, const char* end)
 
 } // namespace
 
-// Big enough that the system calls cost nothing next to the parsing, small
-// enough to stay in the caches.
-std::size_t TTextReader::BlockSize = std::size_t(1) << 20;
-
-bool HasNulByte(const std::string& Path)
-{
-    return Path.find('\0') != std::string::npos;
-}
-
-bool FileExists(const std::string& Path)
-{
-    struct stat info;
-    return !Path.empty() && !HasNulByte(Path) && ::stat(Path.c_str(), &info) == 0
-        && !S_ISDIR(info.st_mode);
-}
-
-int OpenRegularFile(const std::string& Path, std::uint64_t& Size)
-{
-    if (HasNulByte(Path))
-        RaiseInOutError(ENOENT, Path);
-    // Non-blocking, so that naming a pipe cannot hang the program in open().
-    const int fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        RaiseInOutError(errno, Path);
-    struct stat info;
-    if (::fstat(fd, &info) != 0) {
-        const int error = errno;
-        ::close(fd);
-        RaiseInOutError(error, Path);
-    }
-    if (!S_ISREG(info.st_mode)) {
-        ::close(fd);
-        RaiseInOutError(S_ISDIR(info.st_mode) ? EISDIR : EACCES, Path);
-    }
-    Size = static_cast<std::uint64_t>(info.st_size);
-    return fd;
-}
-
 bool TLineCursor::Next(std::string_view& Line)
 {
     if (FAt == FEnd)
@@ -96,33 +55,33 @@ bool TLineCursor::Next(std::string_view& Line)
     return true;
 }
 
-TTextReader::TTextReader(const std::string& Path, char EndOfText, std::vector<char>* Buffer)
+TTextReader::TTextReader(
+    const std::string& Path, char EndOfText, std::vector<char>* Buffer, std::size_t BlockSize)
     : FPath(Path)
     , FEndOfText(EndOfText)
+    , FSize(0)
+    , FOwnFile(OpenRegularFile(Path, FSize))
+    , FFd(FOwnFile.Get())
+    , FBlockSize(std::max<std::size_t>(BlockSize, 1))
     , FBuffer(Buffer ? *Buffer : FOwnBuffer)
 {
-    FFd = OpenRegularFile(Path, FSize);
-    FOwnsFd = true;
-    if (FBuffer.size() < BlockSize)
-        FBuffer.resize(std::max<std::size_t>(BlockSize, 1));
+    if (FBuffer.size() < FBlockSize)
+        FBuffer.resize(FBlockSize);
 }
 
 TTextReader::TTextReader(const TTextReader& Other, std::vector<char>* Buffer)
     : FPath(Other.FPath)
     , FEndOfText(Other.FEndOfText)
-    , FFd(Other.FFd)
     , FSize(Other.FSize)
+    , FFd(Other.FFd)
+    , FBlockSize(Other.FBlockSize)
     , FBuffer(Buffer ? *Buffer : FOwnBuffer)
 {
-    if (FBuffer.size() < BlockSize)
-        FBuffer.resize(std::max<std::size_t>(BlockSize, 1));
+    if (FBuffer.size() < FBlockSize)
+        FBuffer.resize(FBlockSize);
 }
 
-TTextReader::~TTextReader()
-{
-    if (FOwnsFd && FFd >= 0)
-        ::close(FFd);
-}
+TTextReader::~TTextReader() = default;
 
 bool TTextReader::Fill()
 {
@@ -135,34 +94,28 @@ bool TTextReader::Fill()
     }
     // A line longer than the buffer doubles it; the buffer never holds more
     // than the longest line plus one block.
-    const std::size_t block = std::max<std::size_t>(BlockSize, 1);
+    const std::size_t block = FBlockSize;
     if (FBuffer.size() - FEnd < block)
         FBuffer.resize(std::max(FBuffer.size() * 2, FEnd + block));
-    for (;;) {
-        // At an offset of its own, so that readers sharing the descriptor do
-        // not move each other's place.
-        const ssize_t got = ::pread(FFd, FBuffer.data() + FEnd,
-            std::min(FBuffer.size() - FEnd, block), static_cast<off_t>(FOffset));
-        if (got > 0) {
-            FOffset += static_cast<std::uint64_t>(got);
-            char* const fresh = FBuffer.data() + FEnd;
-            // Nothing after the end-of-text byte is text: the file ends there.
-            const void* endOfText = std::memchr(fresh, FEndOfText, static_cast<std::size_t>(got));
-            if (endOfText) {
-                FEnd = static_cast<std::size_t>(static_cast<const char*>(endOfText) - FBuffer.data());
-                FAtEnd = true;
-            } else {
-                FEnd += static_cast<std::size_t>(got);
-            }
-            return true;
-        }
-        if (got == 0) {
-            FAtEnd = true;
-            return false;
-        }
-        if (errno != EINTR)
-            RaiseInOutError(errno, FPath);
+    const std::int64_t got
+        = ReadAt(FFd, FBuffer.data() + FEnd, std::min(FBuffer.size() - FEnd, block), FOffset);
+    if (got < 0)
+        RaiseInOutError(errno, FPath);
+    if (got == 0) {
+        FAtEnd = true;
+        return false;
     }
+    FOffset += static_cast<std::uint64_t>(got);
+    char* const fresh = FBuffer.data() + FEnd;
+    // Nothing after the end-of-text byte is text: the file ends there.
+    const void* endOfText = std::memchr(fresh, FEndOfText, static_cast<std::size_t>(got));
+    if (endOfText) {
+        FEnd = static_cast<std::size_t>(static_cast<const char*>(endOfText) - FBuffer.data());
+        FAtEnd = true;
+    } else {
+        FEnd += static_cast<std::size_t>(got);
+    }
+    return true;
 }
 
 bool TTextReader::ReadBlock(std::string_view& Lines)

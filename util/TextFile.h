@@ -1,6 +1,5 @@
-// Reading the input files of a conversion: opening a regular file, the text
-// files (OBJ, MTL, frame-name lists) one line at a time, and the existence
-// test that decides whether a companion file is there.
+// Reading the text files of a conversion (OBJ, MTL, frame-name lists) one
+// line at a time or in blocks of whole lines.
 #pragma once
 
 #include <cstddef>
@@ -9,22 +8,7 @@
 #include <string_view>
 #include <vector>
 
-// True when Path names something that can be opened as a file: not a
-// folder. Every failure of the test (a missing folder, a name too long for
-// the file system, no permission to look) counts as "no file".
-bool FileExists(const std::string& Path);
-
-// True when Path holds a NUL byte. The system takes a path as a C string and
-// would silently use only the part before it, another file than the one
-// named (a texture name read from an MTL file may hold one): such a name
-// names no file, and none can be made under it.
-bool HasNulByte(const std::string& Path);
-
-// Opens a file for reading and gives its size. Anything but a regular file
-// (a folder, a device, a pipe) is refused, since only a regular file has an
-// end to read to. EInOutError with the system's reason on any failure; the
-// caller closes the descriptor.
-int OpenRegularFile(const std::string& Path, std::uint64_t& Size);
+#include "util/FileIO.h"
 
 // Splits whole lines held in memory: a line ends at a carriage return, at a
 // line feed, or at the pair CR LF; a last line without a line end counts like
@@ -58,11 +42,13 @@ public:
     // for the frame-name list.
     // Buffer, when given, holds the bytes read instead of a buffer of the
     // reader's own, so that a caller reading file after file reuses one.
-    explicit TTextReader(
-        const std::string& Path, char EndOfText = 26, std::vector<char>* Buffer = nullptr);
+    // BlockSize is the bytes read from the file at a time; tests make it
+    // small so that short files cross many block borders.
+    explicit TTextReader(const std::string& Path, char EndOfText = 26,
+        std::vector<char>* Buffer = nullptr, std::size_t BlockSize = DefaultBlockSize);
     // Another reader of the file Other has open, from its start, with the
-    // same end-of-text byte: two threads may each read the file at their own
-    // pace. It shares Other's descriptor, so Other must outlive it.
+    // same end-of-text byte and block size: two threads may each read the
+    // file at their own pace. It shares Other's descriptor, so Other must outlive it.
     TTextReader(const TTextReader& Other, std::vector<char>* Buffer);
     ~TTextReader();
     TTextReader(const TTextReader&) = delete;
@@ -78,9 +64,10 @@ public:
     // end of the text. Not to be mixed with ReadLine on one reader.
     bool ReadBlock(std::string_view& Lines);
 
-    // The bytes read from the file at a time; tests make it small so that
-    // short files cross many block borders.
-    static std::size_t BlockSize;
+    // Big enough that the system calls cost nothing next to the parsing,
+    // small enough to stay in the caches.
+    static constexpr std::size_t DefaultBlockSize = std::size_t(1) << 20;
+    std::size_t BlockSize() const { return FBlockSize; }
 
 private:
     // Moves the unread bytes to the front of the buffer, grows it when a
@@ -89,9 +76,10 @@ private:
 
     std::string FPath;
     char FEndOfText;
+    std::uint64_t FSize = 0; // set by the opening, which comes next
+    TFileDescriptor FOwnFile; // the file, for the reader that opened it
     int FFd = -1;
-    bool FOwnsFd = false;
-    std::uint64_t FSize = 0;
+    std::size_t FBlockSize;
     std::uint64_t FOffset = 0; // of the next byte to read from the file
     std::vector<char> FOwnBuffer;
     std::vector<char>& FBuffer;

@@ -219,7 +219,7 @@ TEST_F(MainFormTest, ConvertsAModelWithItsFrames)
     WriteShip();
     // Typed without its extension: the save dialog adds ".mdl".
     Form.Answers = { Dir.File("ship_0.obj"), Dir.File("ship") };
-    SetProgressRandomState(0);
+    Form.Command.OBJModel.Progress.SetState(0);
     Form.OptionOBJLoad->trigger();
 
     EXPECT_EQ(Log(), ShipLog);
@@ -300,7 +300,7 @@ TEST_F(MainFormTest, RefusesASecondRunAndClosingWhileConverting)
             closed = Form.close();
         });
     };
-    SetProgressRandomState(0);
+    Form.Command.OBJModel.Progress.SetState(0);
     Form.OptionOBJLoad->trigger();
 
     ASSERT_TRUE(pumped);

@@ -306,10 +306,10 @@ TEST_F(MakeFromOBJTest, PaintsTheSameColourSkinInTwoHalves)
     }
     for (const int height : { 201, 200 }) {
         WriteAtlas(301, height);
-        TMDLModel::PaintInParallel = false;
+        mdl.PaintInParallel = false;
         Build();
         const std::vector<std::uint8_t> whole = mdl.ColourSkin->Data;
-        TMDLModel::PaintInParallel = true;
+        mdl.PaintInParallel = true;
         Build();
         EXPECT_EQ(mdl.ColourSkin->Height, height);
         EXPECT_TRUE(mdl.ColourSkin->Data == whole) << "a skin of height " << height;

@@ -378,14 +378,14 @@ std::string ThousandBytes(std::size_t firstLine)
 TEST_F(LoadOBJ, ShowsProgressOnTheLinesTheGeneratorPicks)
 {
     // A fresh generator draws 0 first: the first line always shows.
-    SetProgressRandomState(0);
+    Model.Progress.SetState(0);
     Load(ThousandBytes(10));
     ASSERT_FALSE(Recorder.Texts.empty());
     // 12 of 1000 bytes: 1.2 rounds to 1.
     EXPECT_EQ(Recorder.Texts[0], "Loading OBJ.. 1% Complete");
     EXPECT_EQ(Recorder.Pumps, static_cast<int>(Recorder.Texts.size()));
 
-    SetProgressRandomState(0);
+    Model.Progress.SetState(0);
     Recorder.Texts.clear();
     Load(ThousandBytes(23));
     // 25 of 1000 bytes: 2.5 rounds to even.
@@ -393,7 +393,7 @@ TEST_F(LoadOBJ, ShowsProgressOnTheLinesTheGeneratorPicks)
 
     // Over many lines, about one in a hundred shows, and the counts of the
     // later texts keep the two bytes per line end.
-    SetProgressRandomState(0);
+    Model.Progress.SetState(0);
     Recorder.Texts.clear();
     std::string text;
     for (int i = 0; i < 5000; ++i)
@@ -414,7 +414,6 @@ TEST_F(LoadOBJ, ShowsProgressOnTheLinesTheGeneratorPicks)
         previous = percent;
     }
     EXPECT_GT(previous, 100);
-    SetProgressRandomState(0);
 }
 
 TEST(TOBJModelUnset, WorksWithoutLogPanelOrPump)
@@ -423,7 +422,6 @@ TEST(TOBJModelUnset, WorksWithoutLogPanelOrPump)
     const std::string obj = dir.File("a.obj"), mtl = dir.File("a.mtl");
     WriteAllBytes(obj, { 'v', ' ', '1', ' ', '2', ' ', '3', '\r', '\n' });
     WriteAllBytes(mtl, { 'n', 'e', 'w', 'm', 't', 'l', ' ', 'a' });
-    SetProgressRandomState(0);
     TOBJModel model;
     model.LoadOBJ(obj, mtl);
     EXPECT_EQ(model.VertexCount(), 1);

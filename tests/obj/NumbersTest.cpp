@@ -184,21 +184,21 @@ TEST(StrToInt, RejectsOtherTextAndValuesOutside32Bits)
     EXPECT_EQ(ConvertMessage(SInvalidInteger, ""), "'' は整数ではありません");
 }
 
-TEST(ProgressRandom, IsTheLinearCongruentialSequence)
+TEST(TProgressGenerator, IsTheLinearCongruentialSequence)
 {
-    SetProgressRandomState(0);
+    TProgressGenerator generator;
     // The first draw of a run is 0: the state becomes 1, and 1 * 100 >> 32 is 0.
-    EXPECT_EQ(ProgressRandom(), 0u);
+    EXPECT_EQ(generator.Next(), 0u);
     // 134775814 * 100 / 2^32 = 3.14
-    EXPECT_EQ(ProgressRandom(), 3u);
-    SetProgressRandomState(1);
+    EXPECT_EQ(generator.Next(), 3u);
+    generator.SetState(1);
     std::uint32_t state = 1;
     int zeros = 0;
     for (int i = 0; i < 100000; ++i) {
         state = state * 134775813u + 1u;
         const std::uint32_t expected
             = static_cast<std::uint32_t>((std::uint64_t(state) * 100) >> 32);
-        const std::uint32_t drawn = ProgressRandom();
+        const std::uint32_t drawn = generator.Next();
         ASSERT_EQ(drawn, expected) << "draw " << i + 2;
         ASSERT_LT(drawn, 100u);
         zeros += drawn == 0;
@@ -206,7 +206,6 @@ TEST(ProgressRandom, IsTheLinearCongruentialSequence)
     // About one line in a hundred shows progress.
     EXPECT_GT(zeros, 800);
     EXPECT_LT(zeros, 1200);
-    SetProgressRandomState(0);
 }
 
 } // namespace

@@ -10,9 +10,10 @@
 
 namespace {
 
-std::vector<std::string> LinesOf(const std::string& path)
+std::vector<std::string> LinesOf(
+    const std::string& path, std::size_t blockSize = TTextReader::DefaultBlockSize)
 {
-    TTextReader reader(path);
+    TTextReader reader(path, 26, nullptr, blockSize);
     std::vector<std::string> lines;
     std::string_view line;
     while (reader.ReadLine(line))
@@ -113,12 +114,10 @@ TEST(TTextReader, GivesTheSameLinesWhateverTheBlockSize)
     using namespace std::string_literals;
     WriteText(path, "a\r\nbb\rccc\n\r\n\r\r\n\nd\0e\r"s + std::string(40, 'f') + "\r\n\x1Ag\n");
     const TLines expected = { "a", "bb", "ccc", "", "", "", "", "d\0e"s, std::string(40, 'f') };
-    const std::size_t usual = TTextReader::BlockSize;
     for (std::size_t blockSize = 1; blockSize <= 12; ++blockSize) {
-        TTextReader::BlockSize = blockSize;
-        EXPECT_EQ(LinesOf(path), expected) << "blocks of " << blockSize;
+        EXPECT_EQ(LinesOf(path, blockSize), expected) << "blocks of " << blockSize;
         // Blocks hold whole lines: cutting each one gives the same lines.
-        TTextReader reader(path);
+        TTextReader reader(path, 26, nullptr, blockSize);
         TLines lines;
         std::string_view block, line;
         while (reader.ReadBlock(block)) {
@@ -128,7 +127,6 @@ TEST(TTextReader, GivesTheSameLinesWhateverTheBlockSize)
         }
         EXPECT_EQ(lines, expected) << "blocks of " << blockSize;
     }
-    TTextReader::BlockSize = usual;
 }
 
 TEST(TTextReader, ReportsSizeAndOpenFailures)

@@ -1,0 +1,119 @@
+#include "util/FileIO.h"
+
+#include <algorithm>
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "util/Errors.h"
+
+TFileDescriptor::~TFileDescriptor()
+{
+    if (FFd >= 0)
+        ::close(FFd);
+}
+
+TFileDescriptor::TFileDescriptor(TFileDescriptor&& Other) noexcept
+    : FFd(Other.FFd)
+{
+    Other.FFd = -1;
+}
+
+TFileDescriptor& TFileDescriptor::operator=(TFileDescriptor&& Other) noexcept
+{
+    if (this != &Other) {
+        if (FFd >= 0)
+            ::close(FFd);
+        FFd = Other.FFd;
+        Other.FFd = -1;
+    }
+    return *this;
+}
+
+int TFileDescriptor::Close()
+{
+    const int fd = FFd;
+    FFd = -1;
+    return fd < 0 || ::close(fd) == 0 ? 0 : errno;
+}
+
+bool HasNulByte(const std::string& Path)
+{
+    return Path.find('\0') != std::string::npos;
+}
+
+bool FileExists(const std::string& Path)
+{
+    struct stat info;
+    return !Path.empty() && !HasNulByte(Path) && ::stat(Path.c_str(), &info) == 0
+        && !S_ISDIR(info.st_mode);
+}
+
+TFileDescriptor OpenRegularFile(const std::string& Path, std::uint64_t& Size)
+{
+    if (HasNulByte(Path))
+        RaiseInOutError(ENOENT, Path);
+    // Non-blocking, so that naming a pipe cannot hang the program in open().
+    TFileDescriptor file(::open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!file.IsOpen())
+        RaiseInOutError(errno, Path);
+    struct stat info;
+    if (::fstat(file.Get(), &info) != 0)
+        RaiseInOutError(errno, Path);
+    if (!S_ISREG(info.st_mode))
+        RaiseInOutError(S_ISDIR(info.st_mode) ? EISDIR : EACCES, Path);
+    Size = static_cast<std::uint64_t>(info.st_size);
+    return file;
+}
+
+std::int64_t ReadAt(int Fd, void* Data, std::size_t Size, std::uint64_t Offset)
+{
+    auto* at = static_cast<char*>(Data);
+    std::size_t done = 0;
+    while (done < Size) {
+        // At an offset of its own, so that readers sharing a descriptor do
+        // not move each other's place.
+        const ssize_t got = ::pread(Fd, at + done, Size - done, static_cast<off_t>(Offset + done));
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+        if (got == 0)
+            break;
+        done += static_cast<std::size_t>(got);
+    }
+    return static_cast<std::int64_t>(done);
+}
+
+int WriteAll(int Fd, const void* Data, std::size_t Size)
+{
+    const auto* at = static_cast<const char*>(Data);
+    while (Size > 0) {
+        const ssize_t done = ::write(Fd, at, Size);
+        if (done < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (done == 0)
+            return ENOSPC;
+        at += done;
+        Size -= static_cast<std::size_t>(done);
+    }
+    return 0;
+}
+
+std::vector<std::uint8_t> ReadFileBytes(const std::string& Path, std::uint64_t Limit)
+{
+    std::uint64_t size = 0;
+    const TFileDescriptor file = OpenRegularFile(Path, size);
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::min(size, Limit)));
+    const std::int64_t got = ReadAt(file.Get(), bytes.data(), bytes.size(), 0);
+    if (got < 0)
+        RaiseInOutError(errno, Path);
+    bytes.resize(static_cast<std::size_t>(got));
+    return bytes;
+}
