@@ -18,7 +18,7 @@
 namespace {
 
 const char* const ProgramName = "tarvex-cli";
-const char* const Version = "0.9";
+const char* const Version = TARVEX_VERSION;
 
 const char* const UsageText = "Usage: tarvex-cli convert INPUT.obj [OUTPUT.mdl]\n"
                               "  or:  tarvex-cli info FILE.mdl\n"
@@ -81,7 +81,7 @@ public:
         std::cerr << "\r" << Text << "\033[K" << std::flush;
         FStatusShown = true;
     }
-    void ProcessMessages() override {}
+    void ProcessMessages() override { }
 
     const std::string& Error() const { return FError; }
 
@@ -133,7 +133,9 @@ int Info(const std::string& FileName)
     } catch (const std::exception& failure) {
         return Fail(FailureText(failure));
     }
-    struct stat info {};
+    struct stat info
+    {
+    };
     const std::uint64_t size
         = ::stat(FileName.c_str(), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
     DescribeMDL(model, FileName, size, std::cout);

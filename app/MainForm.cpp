@@ -26,7 +26,7 @@ const char* const ApplicationTitle = "Tarvex";
 
 namespace {
 
-const char* const FormCaption = "Tarvex Ver0.9";
+const char* const FormCaption = "Tarvex Ver" TARVEX_VERSION;
 // The outer size, frame included, and the height of the status bar.
 constexpr int FormWidth = 537;
 constexpr int FormHeight = 366;

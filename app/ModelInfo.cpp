@@ -69,8 +69,8 @@ void DescribeSkin(std::ostream& Out, int Number, const TMDLSkin5& Skin)
     const char* layout = Skin.SkinType == SkinType8888 ? " (blue, green, red, alpha)"
         : Skin.SkinType == SkinType888                 ? " (blue, green, red)"
                                                        : "";
-    Out << Label("Skin " + std::to_string(Number)) << "type " << Skin.SkinType << layout << ", " << Skin.Width
-        << " x " << Skin.Height << ", " << Skin.Data.size() << " bytes\n";
+    Out << Label("Skin " + std::to_string(Number)) << "type " << Skin.SkinType << layout << ", "
+        << Skin.Width << " x " << Skin.Height << ", " << Skin.Data.size() << " bytes\n";
 }
 
 } // namespace
@@ -104,7 +104,8 @@ void DescribeMDL(
     }
     for (std::size_t i = 0; i < Model.Frames.size(); ++i) {
         const TMDLFrame& frame = Model.Frames[i];
-        Out << Label("Frame " + std::to_string(i)) << Quoted(frame.NameText()) << ", " << frame.Count() << " vertices, box "
-            << PackedText(frame.BBoxMin) << " - " << PackedText(frame.BBoxMax) << '\n';
+        Out << Label("Frame " + std::to_string(i)) << Quoted(frame.NameText()) << ", "
+            << frame.Count() << " vertices, box " << PackedText(frame.BBoxMin) << " - "
+            << PackedText(frame.BBoxMax) << '\n';
     }
 }

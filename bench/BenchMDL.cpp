@@ -46,8 +46,7 @@ void MakeMesh(TOBJModel& model)
     model.Vertices.reserve(VertexTotal);
     model.Normals.reserve(VertexTotal);
     for (std::int32_t i = 0; i < VertexTotal; ++i)
-        model.Vertices.push_back(
-            Vec3(Draw(random), Draw(random), Draw(random)));
+        model.Vertices.push_back(Vec3(Draw(random), Draw(random), Draw(random)));
     for (std::int32_t i = 0; i < VertexTotal; ++i) {
         // Drawn inside the ball and away from its centre, so that every
         // direction is equally likely and the division stays well away

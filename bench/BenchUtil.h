@@ -69,8 +69,7 @@ inline bool ReadRounds(int argc, char** argv, int& i, int& rounds)
 }
 
 // Runs the benchmark and turns an exception into a message and exit code 1.
-template <typename F>
-int Guarded(F run)
+template <typename F> int Guarded(F run)
 {
     try {
         return run();

@@ -1,10 +1,10 @@
 // Helpers shared by the tests: a scratch folder per test and whole-file I/O.
 #pragma once
 
-#include <cstdint>
-#include <filesystem>
 #include <algorithm>
 #include <csignal>
+#include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>

@@ -87,8 +87,8 @@ TAtomicFile::TAtomicFile(const std::string& Path)
     if (exists && !S_ISREG(info.st_mode)) {
         // Non-blocking only for the open, so a FIFO without a reader fails
         // at once instead of hanging the program.
-        FFile = TFileDescriptor(
-            ::open(FTarget.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NONBLOCK));
+        FFile
+            = TFileDescriptor(::open(FTarget.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NONBLOCK));
         if (!FFile.IsOpen())
             RaiseInOutError(errno, Path);
         const int flags = ::fcntl(FFile.Get(), F_GETFL);
@@ -101,8 +101,8 @@ TAtomicFile::TAtomicFile(const std::string& Path)
     const std::string dir = DirectoryOf(FTarget);
     // A hidden name beside the target, so the rename never crosses file
     // systems; a very long name falls back to a short prefix.
-    std::string pattern = dir + "/." + (base.size() <= MaxBaseNameForTemp ? base : "tarvex")
-        + ".XXXXXX";
+    std::string pattern
+        = dir + "/." + (base.size() <= MaxBaseNameForTemp ? base : "tarvex") + ".XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     FFile = TFileDescriptor(::mkostemp(name.data(), O_CLOEXEC));

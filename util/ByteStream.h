@@ -45,7 +45,8 @@ class TByteReader
 {
 public:
     // Must not return.
-    using TShortRead = void (*)(const TByteReader& Reader, std::uint64_t Count, std::string_view What);
+    using TShortRead
+        = void (*)(const TByteReader& Reader, std::uint64_t Count, std::string_view What);
 
     TByteReader(const std::uint8_t* Data, std::size_t Size, TShortRead OnShortRead)
         : FData(Data)

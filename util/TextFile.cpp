@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstring>
 
-
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -25,8 +24,8 @@ const char* FindLineEnd(const char* at, const char* end)
     const __m128i lf = _mm_set1_epi8(LineFeed);
     for (; end - at >= 16; at += 16) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-        const int mask = _mm_movemask_epi8(
-            _mm_or_si128(_mm_cmpeq_epi8(bytes, cr), _mm_cmpeq_epi8(bytes, lf)));
+        const int mask
+            = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, cr), _mm_cmpeq_epi8(bytes, lf)));
         if (mask != 0)
             return at + __builtin_ctz(static_cast<unsigned>(mask));
     }

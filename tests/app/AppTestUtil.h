@@ -16,7 +16,8 @@ inline std::string CubeOBJ(float Size = 0.5f, const std::string& MTLName = "")
         const float y = (i & 2) ? Size : -Size;
         const float z = (i & 4) ? Size : -Size;
         text += "v " + std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(z) + "\n";
-        text += "vn " + std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(z) + "\n";
+        text
+            += "vn " + std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(z) + "\n";
     }
     // The unfolded cube's usual 14 texture coordinates.
     const float uv[14][2] = { { 0.25f, 0 }, { 0.5f, 0 }, { 0, 0.25f }, { 0.25f, 0.25f },

@@ -95,7 +95,8 @@ TEST(Cli, ConvertsASeriesWithFrameNamesAndMissingTexturesBesideTheOBJ)
     const TRun info = Cli(dir, { "info", "crate.mdl" });
     ASSERT_EQ(info.Status, 0) << info.Err;
     EXPECT_NE(info.Out.find("NumFrames:     3\n"), std::string::npos) << info.Out;
-    EXPECT_NE(info.Out.find("Skin 0:        type 5 (blue, green, red, alpha), 160 x 80, 51200 bytes"),
+    EXPECT_NE(
+        info.Out.find("Skin 0:        type 5 (blue, green, red, alpha), 160 x 80, 51200 bytes"),
         std::string::npos)
         << info.Out;
     EXPECT_NE(info.Out.find("Frame 1:       \"squash\", 8 vertices, box ("), std::string::npos)
@@ -150,9 +151,9 @@ TEST(Cli, InfoRefusesAMalformedFile)
 TEST(Cli, UsageErrorsExitWithTwoAndHelpAndVersionWithZero)
 {
     TScratchDir dir;
-    for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>> {
-             {}, { "turn" }, { "convert" }, { "convert", "a", "b", "c" }, { "info" },
-             { "--verbose", "info", "x.mdl" } }) {
+    for (const std::vector<std::string>& arguments :
+        std::vector<std::vector<std::string>> { {}, { "turn" }, { "convert" },
+            { "convert", "a", "b", "c" }, { "info" }, { "--verbose", "info", "x.mdl" } }) {
         const TRun run = Cli(dir, arguments);
         EXPECT_EQ(run.Status, 2) << ::testing::PrintToString(arguments);
         EXPECT_NE(run.Err.find("Usage: tarvex-cli convert"), std::string::npos) << run.Err;

@@ -33,14 +33,17 @@ public:
     }
     void ShowError(const std::string& Text) override { Errors.push_back(Text); }
     void AddLine(const std::string& Text) override { Lines.push_back(Text); }
-    void SetText(const std::string&) override {}
-    void ProcessMessages() override {}
+    void SetText(const std::string&) override { }
+    void ProcessMessages() override { }
 };
 
 class ConversionCommandTest : public ::testing::Test
 {
 protected:
-    ConversionCommandTest() { command.TimeStamp = [] { return std::string("[stamp]"); }; }
+    ConversionCommandTest()
+    {
+        command.TimeStamp = [] { return std::string("[stamp]"); };
+    }
 
     TScratchDir dir;
     TScriptedHost host;
