@@ -84,19 +84,9 @@ const TScratch& Scratch()
 
 void WriteFile(const std::string& Path, const std::uint8_t* Data, std::size_t Size)
 {
-    const int fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
+    TFileDescriptor file(::open(Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    if (!file.IsOpen() || WriteAll(file.Get(), Data, Size) != 0 || file.Close() != 0)
         FuzzFinding("cannot write " + Path);
-    std::size_t done = 0;
-    while (done < Size) {
-        const ssize_t n = ::write(fd, Data + done, Size - done);
-        if (n <= 0) {
-            ::close(fd);
-            FuzzFinding("cannot write " + Path);
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
 }
 
 // The input as a file of the scratch folder, which is emptied first.
