@@ -130,5 +130,5 @@ std::vector<std::uint8_t> TMDLModel::SaveToBytes()
 {
     TByteWriter out;
     WriteTo(out);
-    return out.Buffer();
+    return out.TakeBuffer();
 }
