@@ -1,6 +1,7 @@
 // The colour skin: every triangle painted on a white skin in its material's
-// diffuse colour, with a thick outline, at its place on the texture skin. A
-// large one is painted in two halves by two threads.
+// diffuse colour, with a thick outline, at its place on the texture skin.
+// Many triangles on a skin of moderate size are painted in two halves by
+// two threads.
 #include "mdl/MDLClass.h"
 
 #include <cstdint>
