@@ -1,5 +1,8 @@
-// The MDL5 model in memory: its sections, the encoding of frames, the
-// assembly from an OBJ model, and the MDL5 file writer and reader.
+// The MDL5 model in memory: its sections, the encoding of frames
+// (MDLFrames.cpp, with the normal table and search in MDLNormalTable.cpp and
+// MDLNormals.cpp), the skins (MDLSkin.cpp, MDLColourSkin.cpp), the assembly
+// from an OBJ model (MDLClass.cpp), and the MDL5 file writer and reader
+// (MDLWriter.cpp, MDLReader.cpp).
 //
 // An MDL5 file is the following blocks back to back, little-endian, with no
 // gaps: the 84-byte header; 0 to 2 skins (type, width, height, pixels); the
@@ -193,8 +196,8 @@ public:
     // Replaces the whole model with one built from the OBJ model: triangles,
     // the atlas as texture skin, skin vertices, the colour skin, the
     // frame-name list, frame 0 and the header.
-    void MakeFromOBJ(
-        const TOBJModel& OBJModel, const std::string& AtlasFileName, const std::string& FrameNamesFileName);
+    void MakeFromOBJ(const TOBJModel& OBJModel, const std::string& AtlasFileName,
+        const std::string& FrameNamesFileName);
 
     // The low 16 bits of trunc((Coord + 1) * 32767), so -1..1 maps to 0..65534.
     static std::uint16_t PackCoord(float Coord);
@@ -222,8 +225,8 @@ public:
     // Releases every section and frame and zeroes the header.
     void Clear();
 
-    // Whether the colour skin is painted in two halves by two threads. The
-    // result is the same either way; tests compare the two.
+    // Whether a large colour skin may be painted in two halves by two
+    // threads. The result is the same either way; tests compare the two.
     bool PaintInParallel = true;
 
 private:

@@ -7,17 +7,14 @@
 #include <climits>
 #include <cstring>
 
-
+#include "mdl/MDLInternal.h"
 #include "util/ByteStream.h"
 #include "util/FileIO.h"
 
+using namespace MDLDetail;
+
 namespace {
 
-constexpr std::size_t SkinHeaderSize = 12;
-constexpr std::size_t SkinVertSize = 4;
-constexpr std::size_t TriangleSize = 12;
-constexpr std::size_t FrameHeaderSize = 36;
-constexpr std::size_t PackedVertexSize = 8;
 constexpr std::int32_t MaxSkins = 2;
 // Far above any model the converter can write (a skin is at most 65535
 // pixels on a side and 256 MiB), and small enough to refuse a file that
@@ -29,18 +26,19 @@ std::string Text(std::uint64_t value)
     return std::to_string(value);
 }
 
-[[noreturn]] void RaiseTruncated(const TByteReader& reader, std::uint64_t count, std::string_view what)
+[[noreturn]] void RaiseTruncated(
+    const TByteReader& reader, std::uint64_t count, std::string_view what)
 {
-    throw EMDLFormatError("The MDL5 file is truncated: " + std::string(what) + " needs " + Text(count)
-        + " bytes at offset " + Text(reader.Position()) + ", but only " + Text(reader.Left())
-        + " remain.");
+    throw EMDLFormatError("The MDL5 file is truncated: " + std::string(what) + " needs "
+        + Text(count) + " bytes at offset " + Text(reader.Position()) + ", but only "
+        + Text(reader.Left()) + " remain.");
 }
 
 void CheckCount(std::int32_t value, const char* field)
 {
     if (value < 0)
-        throw EMDLFormatError(
-            std::string("The MDL5 header's ") + field + " is negative (" + std::to_string(value) + ").");
+        throw EMDLFormatError(std::string("The MDL5 header's ") + field + " is negative ("
+            + std::to_string(value) + ").");
 }
 
 TMDLPackedVertex ReadPackedVertex(TByteReader& in)
@@ -63,8 +61,9 @@ std::unique_ptr<TMDLSkin5> ReadSkin(TByteReader& in, int number)
     skin->Width = in.I32();
     skin->Height = in.I32();
     if (skin->SkinType != SkinType888 && skin->SkinType != SkinType8888)
-        throw EMDLFormatError("Skin " + std::to_string(number) + " of the MDL5 file has the unknown type "
-            + std::to_string(skin->SkinType) + " (4 and 5 are known).");
+        throw EMDLFormatError("Skin " + std::to_string(number)
+            + " of the MDL5 file has the unknown type " + std::to_string(skin->SkinType)
+            + " (4 and 5 are known).");
     if (skin->Width < 0 || skin->Height < 0)
         throw EMDLFormatError("Skin " + std::to_string(number) + " of the MDL5 file has the size "
             + std::to_string(skin->Width) + " x " + std::to_string(skin->Height) + ".");
@@ -74,7 +73,8 @@ std::unique_ptr<TMDLSkin5> ReadSkin(TByteReader& in, int number)
     in.Need(size, what + "'s pixels");
     // The skin's byte count is a 32-bit quantity in memory.
     if (size > std::uint64_t(INT32_MAX))
-        throw EMDLFormatError("Skin " + std::to_string(number) + " of the MDL5 file is larger than 2 GiB.");
+        throw EMDLFormatError(
+            "Skin " + std::to_string(number) + " of the MDL5 file is larger than 2 GiB.");
     skin->Data.resize(size);
     in.Bytes(skin->Data.data(), size);
     return skin;
@@ -91,7 +91,7 @@ void TMDLModel::LoadFromBytes(const std::uint8_t* Data, std::size_t Size)
 
     TMDLHeader header;
     in.Bytes(header.Ident, sizeof header.Ident);
-    if (std::memcmp(header.Ident, "MDL5", sizeof header.Ident) != 0)
+    if (std::memcmp(header.Ident, Ident, sizeof Ident) != 0)
         throw EMDLFormatError("Not an MDL5 file: it does not start with \"MDL5\".");
     header.Reserved1 = in.I32();
     header.Scale = in.Vec();
@@ -146,14 +146,16 @@ void TMDLModel::LoadFromBytes(const std::uint8_t* Data, std::size_t Size)
     }
 
     // What is left must be exactly the frames.
-    const std::uint64_t frameSize = FrameHeaderSize + PackedVertexSize * std::uint64_t(header.NumVerts);
+    const std::uint64_t frameSize
+        = FrameHeaderSize + PackedVertexSize * std::uint64_t(header.NumVerts);
     if (std::uint64_t(header.NumFrames) > in.Left() / frameSize)
         throw EMDLFormatError("The MDL5 file is truncated: " + std::to_string(header.NumFrames)
             + " frames of " + Text(frameSize) + " bytes need more than the " + Text(in.Left())
             + " bytes left at offset " + Text(in.Position()) + ".");
     const std::uint64_t trailing = in.Left() - std::uint64_t(header.NumFrames) * frameSize;
     if (trailing > 0)
-        throw EMDLFormatError("The MDL5 file has " + Text(trailing) + " bytes after its last frame.");
+        throw EMDLFormatError(
+            "The MDL5 file has " + Text(trailing) + " bytes after its last frame.");
     std::vector<TMDLFrame> frames(std::size_t(header.NumFrames));
     for (std::size_t f = 0; f < frames.size(); ++f) {
         TMDLFrame& frame = frames[f];

@@ -1,39 +1,27 @@
 #include "mdl/MDLClass.h"
 
-#include "image/Bitmap.h"
 #include "util/Activity.h"
 #include "util/Errors.h"
 
 #include "TestUtil.h"
 
 #include <algorithm>
-#include <chrono>
-#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <initializer_list>
+#include <memory>
 #include <set>
-#include <thread>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
 using TBytes = std::vector<std::uint8_t>;
 using TNames = std::set<std::string>;
 using TLines = std::vector<std::string>;
-using TShape = std::vector<std::int32_t>;
-
-constexpr TColor Red = 0x0000FF;
-constexpr TColor Green = 0x00FF00;
-constexpr TColor Blue = 0xFF0000;
 
 // Scale (0.5, 1, 2), offset (-1, -2, 0.25); 2 skins, 2 vertices, 1 triangle,
 // 2 frames, 2 skin vertices.
@@ -106,20 +94,12 @@ public:
     std::vector<std::string> Lines;
 };
 
-// Undoes a change to the process when the scope ends, also after a failed ASSERT.
 TNames FileNames(const std::filesystem::path& folder)
 {
     TNames names;
     for (const auto& entry : std::filesystem::directory_iterator(folder))
         names.insert(entry.path().filename().string());
     return names;
-}
-
-mode_t ModeOf(const std::string& path)
-{
-    struct stat info = {};
-    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
-    return info.st_mode & 07777;
 }
 
 // The code and message of the I/O error SaveToFile raised, or "none".
@@ -131,30 +111,6 @@ std::string SaveError(TMDLModel& model, const std::string& path)
         return std::to_string(e.ErrorCode()) + " " + e.Message();
     }
     return "none";
-}
-
-// Pixel format, width, height and byte count.
-TShape Shape(const TMDLSkin5& skin)
-{
-    return { skin.SkinType, skin.Width, skin.Height, skin.Size() };
-}
-
-// A 2 x 2 BMP file: red | green over blue | white.
-void WriteQuadBmp(const std::string& path, int bitsPerPixel)
-{
-    TBitmap image;
-    image.SetBitsPerPixel(bitsPerPixel);
-    if (bitsPerPixel == 8)
-        image.SetColorTable(
-            { { 0, 0, 0xFF, 0 }, { 0, 0xFF, 0, 0 }, { 0xFF, 0, 0, 0 }, { 0xFF, 0xFF, 0xFF, 0 } });
-    image.SetWidth(2);
-    image.SetHeight(2);
-    const TColor colors[4] = { Red, Green, Blue, clWhite };
-    for (int i = 0; i < 4; ++i) {
-        image.Canvas().Brush.Color = colors[i];
-        image.Canvas().FillRect({ i % 2, i / 2, i % 2 + 1, i / 2 + 1 });
-    }
-    image.SaveBmpFile(path);
 }
 
 } // namespace
@@ -224,49 +180,6 @@ TEST(MDLSave, WritesOnlyTheSkinsTheHeaderCountsAndExistingSections)
     EXPECT_EQ(model.SaveToBytes(), Concat({ HeaderBytes, skins, Frame0Bytes, Frame1Bytes }));
 }
 
-TEST(MDLSkin, ConvertsRowsFromTheTopWithoutPaddingAndMarksPureWhite)
-{
-    TBitmap image;
-    image.SetBitsPerPixel(24);
-    image.SetWidth(2);
-    image.SetHeight(1);
-    auto paint = [&](std::int32_t x, std::int32_t y, TColor color) {
-        image.Canvas().Brush.Color = color;
-        image.Canvas().FillRect({ x, y, x + 1, y + 1 });
-    };
-    paint(0, 0, Red);
-    paint(1, 0, Blue);
-    TMDLSkin5 skin;
-    skin.FromBitmap888(image);
-    EXPECT_EQ(Shape(skin), (TShape { 4, 2, 1, 6 }));
-    EXPECT_EQ(skin.Data, (TBytes { 0x00, 0x00, 0xFF, 0xFF, 0x00, 0x00 }));
-
-    // Two rows of three pixels: rows are padded to 12 bytes and kept bottom-up in memory.
-    image.SetWidth(3);
-    image.SetHeight(2);
-    paint(0, 0, clWhite);
-    paint(1, 0, 0xFEFFFF); // blue 254, green 255, red 255
-    paint(2, 0, clBlack);
-    for (std::int32_t x = 0; x < 3; ++x)
-        paint(x, 1, Green);
-    skin.FromBitmap8888(image);
-    EXPECT_EQ(Shape(skin), (TShape { 5, 3, 2, 24 }));
-    EXPECT_EQ(skin.Data,
-        (TBytes { 0xFF, 0xFF, 0xFF, 0xFF, 0xFE, 0xFF, 0xFF, 0, 0, 0, 0, 0, //
-            0, 0xFF, 0, 0, 0, 0xFF, 0, 0, 0, 0xFF, 0, 0 }));
-
-    TBitmap empty;
-    empty.SetBitsPerPixel(24);
-    skin.FromBitmap888(empty);
-    EXPECT_EQ(Shape(skin), (TShape { 4, 0, 0, 0 }));
-    TMDLModel model;
-    model.Header.NumSkins = 1;
-    model.TextureSkin = std::make_unique<TMDLSkin5>(skin);
-    const TBytes file = model.SaveToBytes();
-    EXPECT_EQ(
-        TBytes(file.begin() + 84, file.end()), (TBytes { 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0 }));
-}
-
 TEST(MDLSkin, WritesPixelDataOfAnyLengthUnchanged)
 {
     TScratchDir dir;
@@ -286,35 +199,6 @@ TEST(MDLSkin, WritesPixelDataOfAnyLengthUnchanged)
         EXPECT_EQ(TBytes(file.begin() + 84, file.begin() + 96), leading);
         EXPECT_EQ(TBytes(file.begin() + 96, file.end()), data);
     }
-}
-
-TEST(MDLSkin, LoadsBmpFilesOfAnyDepthAndKeepsContentsOnFailure)
-{
-    TScratchDir dir;
-    for (int bits : { 24, 32, 8 }) {
-        const std::string path = dir.File("quad" + std::to_string(bits) + ".bmp");
-        SCOPED_TRACE(bits);
-        WriteQuadBmp(path, bits);
-        TMDLSkin5 skin;
-        skin.LoadFromBMP(path, SkinFormat888);
-        EXPECT_EQ(Shape(skin), (TShape { 4, 2, 2, 12 }));
-        EXPECT_EQ(skin.Data, (TBytes { 0, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0, 0, 0xFF, 0xFF, 0xFF }));
-        skin.LoadFromBMP(path, SkinFormat8888);
-        EXPECT_EQ(Shape(skin), (TShape { 5, 2, 2, 16 }));
-        EXPECT_EQ(skin.Data,
-            (TBytes { 0, 0, 0xFF, 0, 0, 0xFF, 0, 0, 0xFF, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF }));
-    }
-
-    TMDLSkin5 skin = *MakeSkin(SkinType8888, 1, { 1, 2, 3, 4 });
-    try {
-        skin.LoadFromBMP(dir.File("quad24.bmp"), 777);
-        ADD_FAILURE() << "format 777 accepted";
-    } catch (const ERangeError& e) {
-        EXPECT_STREQ(e.what(), "Incorrect Skin format.");
-    }
-    EXPECT_THROW(skin.LoadFromBMP(dir.File("missing.bmp"), SkinFormat888), EFOpenError);
-    EXPECT_EQ(Shape(skin), (TShape { 5, 1, 1, 4 }));
-    EXPECT_EQ(skin.Data, (TBytes { 1, 2, 3, 4 }));
 }
 
 TEST(MDLSaveWarnings, WritesLowSixteenBitsAndLogsEachOversizedIndex)
@@ -346,22 +230,6 @@ TEST(MDLSaveWarnings, WritesLowSixteenBitsAndLogsEachOversizedIndex)
     EXPECT_EQ(log.Lines, (TLines { verts, verts, uvs, verts, uvs }));
 }
 
-TEST(MDLSaveErrors, MissingFolderOrDirectoryTargetRaisesAndLeavesNoTrace)
-{
-    TScratchDir dir;
-    TMDLModel model;
-    BuildSmallModel(model);
-    EXPECT_EQ(SaveError(model, dir.File("missing/model.mdl")), "3 不正なファイル名です");
-    EXPECT_TRUE(FileNames(dir.Path()).empty());
-
-    std::filesystem::create_directory(dir.File("model.mdl"));
-    WriteAllBytes(dir.File("model.mdl/inside"), { 1, 2, 3 });
-    EXPECT_EQ(SaveError(model, dir.File("model.mdl")), "5 ファイルへのアクセスが拒否されました");
-    EXPECT_TRUE(std::filesystem::is_directory(dir.File("model.mdl")));
-    EXPECT_EQ(ReadAllBytes(dir.File("model.mdl/inside")), (TBytes { 1, 2, 3 }));
-    EXPECT_EQ(FileNames(dir.Path()), TNames { "model.mdl" });
-}
-
 TEST(MDLSaveErrors, FullDiskKeepsTheOldFile)
 {
     TScratchDir dir;
@@ -377,105 +245,4 @@ TEST(MDLSaveErrors, FullDiskKeepsTheOldFile)
     EXPECT_EQ(SaveError(model, path), "101 ディスクがいっぱいです");
     EXPECT_EQ(ReadAllBytes(path), old);
     EXPECT_EQ(FileNames(dir.Path()), TNames { "model.mdl" });
-}
-
-TEST(MDLSaveErrors, UnwritableFolderDeniesAccessAndKeepsTheOldFile)
-{
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root may write into a read-only folder";
-    TScratchDir dir;
-    const std::string folder = dir.File("locked");
-    std::filesystem::create_directory(folder);
-    const std::string path = folder + "/model.mdl";
-    WriteAllBytes(path, { 9, 8, 7 });
-    TMDLModel model;
-    BuildSmallModel(model);
-    ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
-    TOnExit unlock([&] { ::chmod(folder.c_str(), 0755); });
-    EXPECT_EQ(SaveError(model, path), "5 ファイルへのアクセスが拒否されました");
-    EXPECT_EQ(ReadAllBytes(path), (TBytes { 9, 8, 7 }));
-    EXPECT_EQ(FileNames(folder), TNames { "model.mdl" });
-
-    // A read-only file in a writable folder is refused the same way.
-    ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
-    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
-    EXPECT_EQ(SaveError(model, path), "5 ファイルへのアクセスが拒否されました");
-    EXPECT_EQ(ReadAllBytes(path), (TBytes { 9, 8, 7 }));
-    EXPECT_EQ(FileNames(folder), TNames { "model.mdl" });
-}
-
-TEST(MDLSavePermissions, KeepsModeOfReplacedFileAndUsesUmaskForNewOne)
-{
-    TScratchDir dir;
-    TMDLModel model;
-    BuildSmallModel(model);
-    const std::string existing = dir.File("existing.mdl");
-    WriteAllBytes(existing, { 1 });
-    ASSERT_EQ(::chmod(existing.c_str(), 0640), 0);
-    model.SaveToFile(existing);
-    EXPECT_EQ(ModeOf(existing), 0640u);
-    EXPECT_EQ(ReadAllBytes(existing), model.SaveToBytes());
-
-    const mode_t oldMask = ::umask(022);
-    TOnExit restore([&] { ::umask(oldMask); });
-    model.SaveToFile(dir.File("new.mdl"));
-    EXPECT_EQ(ModeOf(dir.File("new.mdl")), 0644u);
-    ::umask(027);
-    model.SaveToFile(dir.File("other.mdl"));
-    EXPECT_EQ(ModeOf(dir.File("other.mdl")), 0640u);
-    EXPECT_EQ(FileNames(dir.Path()), (TNames { "existing.mdl", "new.mdl", "other.mdl" }));
-}
-
-TEST(MDLSavePermissions, SavingThroughSymlinkReplacesTheLinkedFile)
-{
-    TScratchDir dir;
-    std::filesystem::create_directory(dir.File("real"));
-    const std::string target = dir.File("real/model.mdl");
-    WriteAllBytes(target, TBytes(500, 0xEE));
-    const std::string link = dir.File("link.mdl");
-    std::filesystem::create_symlink("real/model.mdl", link);
-    TMDLModel model;
-    BuildSmallModel(model);
-    model.SaveToFile(link);
-    EXPECT_TRUE(std::filesystem::is_symlink(link));
-    EXPECT_EQ(std::filesystem::read_symlink(link), "real/model.mdl");
-    EXPECT_EQ(ReadAllBytes(target), model.SaveToBytes());
-    EXPECT_EQ(FileNames(dir.Path()), (TNames { "link.mdl", "real" }));
-    EXPECT_EQ(FileNames(dir.File("real")), TNames { "model.mdl" });
-
-    // A link to a file not made yet makes that file, as creating it would.
-    const std::string dangling = dir.File("new.mdl");
-    std::filesystem::create_symlink("real/later.mdl", dangling);
-    model.SaveToFile(dangling);
-    EXPECT_TRUE(std::filesystem::is_symlink(dangling));
-    EXPECT_EQ(ReadAllBytes(dir.File("real/later.mdl")), model.SaveToBytes());
-}
-
-TEST(MDLSavePermissions, DevicesAndPipesAreWrittenThroughNotReplaced)
-{
-    TMDLModel model;
-    BuildSmallModel(model);
-    model.SaveToFile("/dev/null");
-    struct stat info;
-    ASSERT_EQ(::stat("/dev/null", &info), 0);
-    ASSERT_TRUE(S_ISCHR(info.st_mode)) << "/dev/null was replaced";
-
-    TScratchDir dir;
-    const std::string fifo = dir.File("pipe.mdl");
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    std::vector<std::uint8_t> received;
-    std::thread reader([&] { received = ReadAllBytes(fifo); });
-    // The save opens the pipe without waiting; give the reader time to open
-    // its end first, as a reading program would have.
-    for (int i = 0; i < 200; ++i) {
-        try {
-            model.SaveToFile(fifo);
-            break;
-        } catch (const EInOutError&) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-    }
-    reader.join();
-    EXPECT_EQ(received, model.SaveToBytes());
-    EXPECT_EQ(FileNames(dir.Path()), TNames { "pipe.mdl" });
 }

@@ -1,0 +1,134 @@
+// Writing the model as an MDL5 file, block after block in file order. The
+// header goes out as it stands; the blocks follow from the sections that
+// exist, so a model whose header disagrees with them is written all the same.
+#include "mdl/MDLClass.h"
+
+#include "mdl/MDLInternal.h"
+#include "util/AtomicFile.h"
+#include "util/ByteStream.h"
+
+using namespace MDLDetail;
+
+const char* const STooManyVerts = "WARN: Too many verts.";
+const char* const STooManyUVVerts = "WARN: Too many UV verts.";
+
+namespace {
+
+void WriteSink(void* context, const std::uint8_t* data, std::size_t size)
+{
+    static_cast<TAtomicFile*>(context)->Write(data, size);
+}
+
+void PackVertex(const TMDLPackedVertex& vertex, std::uint8_t* record)
+{
+    PutU16LE(record, vertex.Coord[0]);
+    PutU16LE(record + 2, vertex.Coord[1]);
+    PutU16LE(record + 4, vertex.Coord[2]);
+    record[6] = vertex.NormalIndex;
+    record[7] = vertex.Pad;
+}
+
+} // namespace
+
+void TMDLSkin5::WriteTo(TByteWriter& Out) const
+{
+    Out.I32(SkinType);
+    Out.I32(Width);
+    Out.I32(Height);
+    Out.Bytes(Data.data(), Data.size());
+}
+
+void TMDLSkinVerts::WriteTo(TByteWriter& Out) const
+{
+    WriteRecords<SkinVertSize>(Out, Items, [](const TMDLSkinVert& vert, std::uint8_t* record) {
+        PutU16LE(record, vert.U);
+        PutU16LE(record + 2, vert.V);
+    });
+}
+
+void TMDLTriangles::Log(const std::string& Text)
+{
+    LogTo(ActivityLog, Text);
+}
+
+void TMDLTriangles::WriteTo(TByteWriter& Out)
+{
+    WriteRecords<TriangleSize>(
+        Out, Items, [this](const TMDLTriangle& triangle, std::uint8_t* record) {
+            for (int k = 0; k < 3; ++k) {
+                PutU16LE(record + 2 * k, static_cast<std::uint16_t>(triangle.VertexIndex[k]));
+                PutU16LE(record + 6 + 2 * k, static_cast<std::uint16_t>(triangle.UVIndex[k]));
+            }
+            for (std::int32_t index : triangle.VertexIndex) {
+                if (static_cast<std::uint32_t>(index) > PackedMax)
+                    Log(STooManyVerts);
+            }
+            for (std::int32_t index : triangle.UVIndex) {
+                if (static_cast<std::uint32_t>(index) > PackedMax)
+                    Log(STooManyUVVerts);
+            }
+        });
+}
+
+void TMDLFrame::WriteTo(TByteWriter& Out) const
+{
+    Out.I32(FrameType);
+    for (const TMDLPackedVertex* box : { &BBoxMin, &BBoxMax }) {
+        std::uint8_t record[PackedVertexSize];
+        PackVertex(*box, record);
+        Out.Bytes(record, sizeof record);
+    }
+    Out.Bytes(Name, FrameNameSize);
+    WriteRecords<PackedVertexSize>(Out, Vertices, PackVertex);
+}
+
+void TMDLModel::WriteTo(TByteWriter& Out)
+{
+    // Header fields in file order.
+    Out.Bytes(Header.Ident, sizeof Header.Ident);
+    Out.I32(Header.Reserved1);
+    Out.Vec(Header.Scale);
+    Out.Vec(Header.Offset);
+    Out.U32(Header.Reserved2);
+    Out.Vec(Header.Reserved3);
+    Out.I32(Header.NumSkins);
+    Out.I32(Header.SkinWidth);
+    Out.I32(Header.SkinHeight);
+    Out.I32(Header.NumVerts);
+    Out.I32(Header.NumTris);
+    Out.I32(Header.NumFrames);
+    Out.I32(Header.NumSkinVerts);
+    Out.I32(Header.Flags);
+    Out.I32(Header.Reserved4);
+
+    // As many of the existing skins as the header counts, texture skin first.
+    std::int32_t skinsLeft = Header.NumSkins;
+    for (const TMDLSkin5* skin : { TextureSkin.get(), ColourSkin.get() }) {
+        if (skin && skinsLeft > 0) {
+            skin->WriteTo(Out);
+            --skinsLeft;
+        }
+    }
+    if (SkinVerts && SkinVerts->Count() > 0)
+        SkinVerts->WriteTo(Out);
+    if (Triangles)
+        Triangles->WriteTo(Out);
+    for (const TMDLFrame& frame : Frames)
+        frame.WriteTo(Out);
+}
+
+void TMDLModel::SaveToFile(const std::string& FileName)
+{
+    TAtomicFile file(FileName);
+    TByteWriter out(WriteSink, &file);
+    WriteTo(out);
+    out.Flush();
+    file.Commit();
+}
+
+std::vector<std::uint8_t> TMDLModel::SaveToBytes()
+{
+    TByteWriter out;
+    WriteTo(out);
+    return out.TakeBuffer();
+}
