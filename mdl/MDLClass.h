@@ -1,7 +1,7 @@
 // The MDL5 model in memory: its sections, the encoding of frames
 // (MDLFrames.cpp, with the normal table and search in MDLNormalTable.cpp and
 // MDLNormals.cpp), the skins (MDLSkin.cpp, MDLColourSkin.cpp), the assembly
-// from an OBJ model (MDLClass.cpp), and the MDL5 file writer and reader
+// from an OBJ model (MDLModel.cpp), and the MDL5 file writer and reader
 // (MDLWriter.cpp, MDLReader.cpp).
 //
 // An MDL5 file is the following blocks back to back, little-endian, with no
