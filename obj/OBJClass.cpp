@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <charconv>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -127,8 +127,8 @@ bool IsBlank(char c)
 }
 
 // Powers of ten held exactly: by a single up to 10^10, by a double up to 10^22.
-constexpr float SinglePowersOfTen[] = { 1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f,
-    1e9f, 1e10f };
+constexpr float SinglePowersOfTen[]
+    = { 1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f };
 constexpr double DoublePowersOfTen[] = { 1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10,
     1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22 };
 constexpr int MaxSingleFraction = 10;
@@ -420,7 +420,7 @@ void TOBJModel::Log(const std::string& Text)
 
 void TOBJModel::AddUV(float U, float V)
 {
-    UVs.push_back(TOBJUV { U, V, 0, 0, 0, 0 });
+    UVs.push_back(TOBJUV { U, V, TAtlasRect {} });
 }
 
 void TOBJModel::LoadOBJ(const std::string& FileName, const std::string& MTLFileName)
@@ -480,7 +480,6 @@ void TOBJModel::LoadMTL(const std::string& MTLFileName)
     }
     Log("MTL Loaded.");
 }
-
 
 // Reads lines of one OBJ file into the model: every line, or one of two
 // shares that two threads can read side by side, the vertex share
@@ -557,8 +556,8 @@ private:
         float x, y, z;
         // Three plain numbers, one blank apart, and nothing after them that
         // could belong to the third.
-        if (QuickFloat(at, end, x) && at < end && *at++ == ' ' && QuickFloat(at, end, y)
-            && at < end && *at++ == ' ' && QuickFloat(at, end, z) && (at == end || IsBlank(*at))) {
+        if (QuickFloat(at, end, x) && at < end && *at++ == ' ' && QuickFloat(at, end, y) && at < end
+            && *at++ == ' ' && QuickFloat(at, end, z) && (at == end || IsBlank(*at))) {
             list.push_back(TVec3 { x, y, z });
             return;
         }
@@ -590,7 +589,7 @@ private:
     }
 
     // As TOBJModel::AddUV, onto this reader's list.
-    void AddUV(float u, float v) { FLists.UVs.push_back(TOBJUV { u, v, 0, 0, 0, 0 }); }
+    void AddUV(float u, float v) { FLists.UVs.push_back(TOBJUV { u, v, TAtlasRect {} }); }
 
     // One corner of the plain forms "v/vt/vn" and "v//vn" at At.
     bool QuickCorner(const char*& at, const char* end, TOBJCorner& corner) const
@@ -835,8 +834,8 @@ bool TOBJModel::ReadOBJ(const std::string& FileName)
     try {
         std::vector<TOBJFace> noFaces;
         std::int32_t noTriangles = 0;
-        TLineReader vertexLines({ Vertices, Normals, UVs, noFaces, noTriangles },
-            TLineReader::VertexShare);
+        TLineReader vertexLines(
+            { Vertices, Normals, UVs, noFaces, noTriangles }, TLineReader::VertexShare);
         std::uint64_t number = 0; // lines this thread has read without a failure
         std::uint64_t sum = 0;
         ForEachLine(
@@ -859,7 +858,8 @@ bool TOBJModel::ReadOBJ(const std::string& FileName)
             {
                 std::unique_lock<std::mutex> lock(work->Mutex);
                 work->Changed.wait(lock, [&] {
-                    return work->Finished || (work->LinesDone > shownBefore && shownBefore < number);
+                    return work->Finished
+                        || (work->LinesDone > shownBefore && shownBefore < number);
                 });
                 facesDone = work->LinesDone;
                 finished = work->Finished;
@@ -942,10 +942,7 @@ void TOBJModel::SetUVRect(std::int32_t UVIndex, std::int32_t MaterialIndex)
         return;
     const TOBJMaterial& material = Materials[static_cast<std::size_t>(MaterialIndex)];
     TOBJUV& uv = UVs[static_cast<std::size_t>(UVIndex - 1)];
-    uv.RectX = material.RectX;
-    uv.RectY = material.RectY;
-    uv.RectW = material.RectW;
-    uv.RectH = material.RectH;
+    uv.Rect = material.Rect;
 }
 
 void TOBJModel::UnifyTextures(const std::string& AtlasFileName)
@@ -956,11 +953,7 @@ void TOBJModel::UnifyTextures(const std::string& AtlasFileName)
     tile.SetBitsPerPixel(24);
 
     // The textures already in the atlas, by map name, with their rectangle.
-    struct TPlaced
-    {
-        std::uint16_t RectX, RectY, RectW, RectH;
-    };
-    std::unordered_map<std::string, TPlaced> placed;
+    std::unordered_map<std::string, TAtlasRect> placed;
 
     // The faces of each material name, in list order, gathered once instead
     // of scanning every face for every material.
@@ -997,10 +990,7 @@ void TOBJModel::UnifyTextures(const std::string& AtlasFileName)
 
         const auto known = placed.find(material.MapKd);
         if (known != placed.end()) {
-            material.RectX = known->second.RectX;
-            material.RectY = known->second.RectY;
-            material.RectW = known->second.RectW;
-            material.RectH = known->second.RectH;
+            material.Rect = known->second;
         } else {
             tile.LoadBmpFile(texturePath);
             const std::int32_t left = atlas.Width();
@@ -1008,16 +998,14 @@ void TOBJModel::UnifyTextures(const std::string& AtlasFileName)
             atlas.SetWidth(left + tile.Width());
             if (atlas.Height() < tile.Height())
                 atlas.SetHeight(tile.Height());
-            material.RectX = static_cast<std::uint16_t>(left);
-            material.RectY = 0;
-            material.RectW = static_cast<std::uint16_t>(tile.Width());
-            material.RectH = static_cast<std::uint16_t>(tile.Height());
+            material.Rect = TAtlasRect { static_cast<std::uint16_t>(left), 0,
+                static_cast<std::uint16_t>(tile.Width()),
+                static_cast<std::uint16_t>(tile.Height()) };
             TCanvas& canvas = atlas.Canvas();
             canvas.CopyMode = cmSrcCopy;
             canvas.StretchCopy(TRect { left, 0, atlas.Width(), tile.Height() }, tile.Canvas(),
                 TRect { 0, 0, tile.Width(), tile.Height() });
-            placed.emplace(material.MapKd,
-                TPlaced { material.RectX, material.RectY, material.RectW, material.RectH });
+            placed.emplace(material.MapKd, material.Rect);
             // The texture is in the atlas now. Its pixels are dropped, so a
             // large one is not held while the atlas grows or is written;
             // depth and colour table stay for the next placeholder.

@@ -68,6 +68,15 @@ struct TOBJFace
     std::string MaterialName;
 };
 
+// A place in the texture atlas, in pixels: left, top, width, height.
+struct TAtlasRect
+{
+    std::uint16_t X;
+    std::uint16_t Y;
+    std::uint16_t W;
+    std::uint16_t H;
+};
+
 struct TOBJMaterial
 {
     std::string Name;
@@ -78,11 +87,8 @@ struct TOBJMaterial
     float Ns;
     // The texture name; UnifyTextures fills it in when it is empty.
     std::string MapKd;
-    // The material's place in the atlas, in pixels (left, top, width, height).
-    std::uint16_t RectX;
-    std::uint16_t RectY;
-    std::uint16_t RectW;
-    std::uint16_t RectH;
+    // The material's place in the atlas.
+    TAtlasRect Rect;
     bool DefaultUVsMade;
     // 1-based indices into UVs for corners 1 to 4; 0 until made.
     std::int32_t DefaultUV[4];
@@ -93,10 +99,7 @@ struct TOBJUV
     float U;
     float V;
     // The atlas rectangle of the material whose faces use this coordinate.
-    std::uint16_t RectX;
-    std::uint16_t RectY;
-    std::uint16_t RectW;
-    std::uint16_t RectH;
+    TAtlasRect Rect;
 };
 
 class TOBJModel
