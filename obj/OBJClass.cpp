@@ -1,5 +1,6 @@
 #include "obj/OBJClass.h"
 
+#include <string_view>
 #include <unordered_map>
 
 #include "util/FileIO.h"
