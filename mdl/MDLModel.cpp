@@ -119,12 +119,12 @@ void TMDLModel::MakeSkinVerts(const TOBJModel& OBJModel)
     SkinVerts->Items.reserve(OBJModel.UVs.size());
     for (const TOBJUV& uv : OBJModel.UVs) {
         // A 16-bit integer times a single is exact in extended precision.
-        const std::uint16_t across = Low16(std::trunc(uv.RectW * static_cast<Extended>(uv.U)));
-        const std::uint16_t down = Low16(std::trunc(uv.RectH * static_cast<Extended>(uv.V)));
+        const std::uint16_t across = Low16(std::trunc(uv.Rect.W * static_cast<Extended>(uv.U)));
+        const std::uint16_t down = Low16(std::trunc(uv.Rect.H * static_cast<Extended>(uv.V)));
         TMDLSkinVert vert;
-        vert.U = static_cast<std::uint16_t>(uv.RectX + across);
+        vert.U = static_cast<std::uint16_t>(uv.Rect.X + across);
         // v = 1 is the top row of the texture, v = 0 its bottom edge.
-        vert.V = static_cast<std::uint16_t>(uv.RectH - down - uv.RectY);
+        vert.V = static_cast<std::uint16_t>(uv.Rect.H - down - uv.Rect.Y);
         SkinVerts->Items.push_back(vert);
     }
 }

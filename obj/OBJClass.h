@@ -1,35 +1,22 @@
-// The OBJ mesh and its MTL materials in memory: reading both text formats,
-// the default texture coordinates of faces that give none, and the texture
-// atlas that merges the material textures into one image.
+// The OBJ mesh and its MTL materials in memory: reading both text formats
+// (OBJReader.cpp, MTLReader.cpp), the default texture coordinates of faces
+// that give none (OBJClass.cpp), and the texture atlas that merges the
+// material textures into one image (Atlas.cpp).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
 
+#include "obj/Numbers.h"
 #include "util/Activity.h"
 #include "util/Vector.h"
 
 class TTextReader;
 
-// Messages of the number conversions; %s is the offending text.
-extern const char* const SInvalidFloat; // "'%s' は浮動小数点数ではありません"
-extern const char* const SInvalidInteger; // "'%s' は整数ではありません"
 // Raised when the atlas would need a side the 16-bit rectangles cannot hold.
 extern const char* const SAtlasTooLarge; // "Texture atlas exceeds 65535 pixels."
-
-// A real number as the readers accept it: optional blanks, an optional sign,
-// digits with at most one ".", an optional exponent, optional blanks. The
-// result is the nearest single; a value too small for a single gives a zero
-// of its sign, one too large raises EConvertError like any text outside the
-// grammar. The separator is "." whatever the locale: the files always use it.
-float StrToFloat(std::string_view Text);
-// An integer: optional leading blanks, an optional sign, then decimal digits
-// or hexadecimal ones after "$", "x" or "0x". Anything else, and any value
-// outside the 32-bit signed range, raises EConvertError.
-std::int32_t StrToInt(std::string_view Text);
 
 // The generator that decides on which lines the OBJ reader shows its
 // progress. The model holds one, so that its state runs on from file to
@@ -68,6 +55,15 @@ struct TOBJFace
     std::string MaterialName;
 };
 
+// A place in the texture atlas, in pixels: left, top, width, height.
+struct TAtlasRect
+{
+    std::uint16_t X;
+    std::uint16_t Y;
+    std::uint16_t W;
+    std::uint16_t H;
+};
+
 struct TOBJMaterial
 {
     std::string Name;
@@ -78,11 +74,8 @@ struct TOBJMaterial
     float Ns;
     // The texture name; UnifyTextures fills it in when it is empty.
     std::string MapKd;
-    // The material's place in the atlas, in pixels (left, top, width, height).
-    std::uint16_t RectX;
-    std::uint16_t RectY;
-    std::uint16_t RectW;
-    std::uint16_t RectH;
+    // The material's place in the atlas.
+    TAtlasRect Rect;
     bool DefaultUVsMade;
     // 1-based indices into UVs for corners 1 to 4; 0 until made.
     std::int32_t DefaultUV[4];
@@ -93,10 +86,7 @@ struct TOBJUV
     float U;
     float V;
     // The atlas rectangle of the material whose faces use this coordinate.
-    std::uint16_t RectX;
-    std::uint16_t RectY;
-    std::uint16_t RectW;
-    std::uint16_t RectH;
+    TAtlasRect Rect;
 };
 
 class TOBJModel
@@ -165,11 +155,17 @@ private:
     class TLineReader;
 
     void LoadMTL(const std::string& MTLFileName);
-    // Both return whether some face gave no texture index at its first corner.
+    // The readers return whether some face gave no texture index at its
+    // first corner.
     bool ReadOBJ(const std::string& FileName);
     // One pass over the file in file order, as the format defines it. Lines
     // before FirstShown advance the progress generator without showing it.
     bool ReadOBJInOrder(const TTextReader& File, std::uint64_t FirstShown);
+    // Two threads side by side, one for the vertex lines and one for the face
+    // lines, giving what one pass gives. False when either failed or no second
+    // thread could be had: the lists are then partial, the generator has run
+    // on, and FirstUnshown is the first line whose progress was not shown.
+    bool ReadOBJInParallel(TTextReader& File, bool& FacesWithoutUV, std::uint64_t& FirstUnshown);
     void ShowProgress(std::uint64_t Sum, std::uint64_t Size);
     // Empties the lists the OBJ file fills.
     void ClearLists();

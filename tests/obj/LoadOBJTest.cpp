@@ -1,6 +1,7 @@
 #include "obj/OBJClass.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -305,7 +306,7 @@ TEST_F(LoadOBJ, ReadsMaterials)
     EXPECT_EQ(first.Ns, 96.078431f);
     // Options before the name take its place.
     EXPECT_EQ(first.MapKd, "-s");
-    EXPECT_EQ(first.RectW, 0);
+    EXPECT_EQ(first.Rect.W, 0);
     EXPECT_FALSE(first.DefaultUVsMade);
     EXPECT_EQ(Model.Materials[1].Name, "");
     EXPECT_EQ(Model.Materials[1].MapKd, "textures\\Wood");
@@ -348,10 +349,6 @@ TEST_F(LoadOBJ, GivesFrameFacesTheDefaultUVsOfTheFirstFile)
     Model.LoadOBJ(Write("m_1.obj", "v 0 0 0\r\nvn 0 0 1\r\nusemtl a\r\nf 1//1 1//1 1//1\r\n"), "");
     EXPECT_EQ(Model.UVCount(), 0);
     EXPECT_EQ(Model.Faces[0].Corners[0].UV, 5);
-    // Stamping such an index touches nothing.
-    Model.SetUVRect(Model.Faces[0].Corners[0].UV, 0);
-    Model.SetUVRect(NoUV, 0);
-    Model.SetUVRect(1, 7);
 }
 
 TEST_F(LoadOBJ, RaisesInOutErrorForAMissingOBJFile)
@@ -414,6 +411,30 @@ TEST_F(LoadOBJ, ShowsProgressOnTheLinesTheGeneratorPicks)
         previous = percent;
     }
     EXPECT_GT(previous, 100);
+}
+
+TEST(TProgressGenerator, IsTheLinearCongruentialSequence)
+{
+    TProgressGenerator generator;
+    // The first draw of a run is 0: the state becomes 1, and 1 * 100 >> 32 is 0.
+    EXPECT_EQ(generator.Next(), 0u);
+    // 134775814 * 100 / 2^32 = 3.14
+    EXPECT_EQ(generator.Next(), 3u);
+    generator.SetState(1);
+    std::uint32_t state = 1;
+    int zeros = 0;
+    for (int i = 0; i < 100000; ++i) {
+        state = state * 134775813u + 1u;
+        const std::uint32_t expected
+            = static_cast<std::uint32_t>((std::uint64_t(state) * 100) >> 32);
+        const std::uint32_t drawn = generator.Next();
+        ASSERT_EQ(drawn, expected) << "draw " << i + 2;
+        ASSERT_LT(drawn, 100u);
+        zeros += drawn == 0;
+    }
+    // About one line in a hundred shows progress.
+    EXPECT_GT(zeros, 800);
+    EXPECT_LT(zeros, 1200);
 }
 
 TEST(TOBJModelUnset, WorksWithoutLogPanelOrPump)

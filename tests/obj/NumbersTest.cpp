@@ -1,9 +1,9 @@
-#include "obj/OBJClass.h"
+#include "obj/Numbers.h"
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -182,30 +182,6 @@ TEST(StrToInt, RejectsOtherTextAndValuesOutside32Bits)
         }
     }
     EXPECT_EQ(ConvertMessage(SInvalidInteger, ""), "'' は整数ではありません");
-}
-
-TEST(TProgressGenerator, IsTheLinearCongruentialSequence)
-{
-    TProgressGenerator generator;
-    // The first draw of a run is 0: the state becomes 1, and 1 * 100 >> 32 is 0.
-    EXPECT_EQ(generator.Next(), 0u);
-    // 134775814 * 100 / 2^32 = 3.14
-    EXPECT_EQ(generator.Next(), 3u);
-    generator.SetState(1);
-    std::uint32_t state = 1;
-    int zeros = 0;
-    for (int i = 0; i < 100000; ++i) {
-        state = state * 134775813u + 1u;
-        const std::uint32_t expected
-            = static_cast<std::uint32_t>((std::uint64_t(state) * 100) >> 32);
-        const std::uint32_t drawn = generator.Next();
-        ASSERT_EQ(drawn, expected) << "draw " << i + 2;
-        ASSERT_LT(drawn, 100u);
-        zeros += drawn == 0;
-    }
-    // About one line in a hundred shows progress.
-    EXPECT_GT(zeros, 800);
-    EXPECT_LT(zeros, 1200);
 }
 
 } // namespace

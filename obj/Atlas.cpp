@@ -1,0 +1,142 @@
+// The texture atlas: every material's texture side by side in one image.
+// The only part of the OBJ model that draws or reads images.
+#include "obj/OBJClass.h"
+
+#include <unordered_map>
+
+#include "image/Bitmap.h"
+#include "util/Errors.h"
+#include "util/FileIO.h"
+
+const char* const SAtlasTooLarge = "Texture atlas exceeds 65535 pixels.";
+
+namespace {
+
+// A missing texture becomes a flat tile of this size.
+constexpr std::int32_t PlaceholderSize = 80;
+// Rectangles are 16-bit: no atlas side may pass this.
+constexpr std::int64_t MaxAtlasSide = 65535;
+
+std::string TexturePath(const std::string& atlasFileName, const std::string& mapKd)
+{
+    // Only the file name of the texture counts: directories in it (written
+    // with either separator, or a drive) are dropped, so the texture is
+    // always looked for, and a placeholder always written, in the atlas's
+    // folder.
+    const std::size_t nameAt = mapKd.find_last_of("/\\:");
+    std::string stem = nameAt == std::string::npos ? mapKd : mapKd.substr(nameAt + 1);
+    const std::size_t dotAt = stem.rfind('.');
+    if (dotAt != std::string::npos)
+        stem.erase(dotAt);
+    const std::size_t dirEnd = atlasFileName.rfind('/');
+    const std::string dir
+        = dirEnd == std::string::npos ? std::string() : atlasFileName.substr(0, dirEnd + 1);
+    return dir + stem + ".bmp";
+}
+
+void CheckAtlasSide(std::int64_t side)
+{
+    if (side > MaxAtlasSide)
+        throw ERangeError(SAtlasTooLarge);
+}
+
+} // namespace
+
+void TOBJModel::SetUVRect(std::int32_t UVIndex, std::int32_t MaterialIndex)
+{
+    // A corner without a texture index, or one past the list, has no entry
+    // to stamp.
+    if (UVIndex < 1 || UVIndex > UVCount() || MaterialIndex < 0 || MaterialIndex >= MaterialCount())
+        return;
+    const TOBJMaterial& material = Materials[static_cast<std::size_t>(MaterialIndex)];
+    TOBJUV& uv = UVs[static_cast<std::size_t>(UVIndex - 1)];
+    uv.Rect = material.Rect;
+}
+
+void TOBJModel::UnifyTextures(const std::string& AtlasFileName)
+{
+    TBitmap atlas;
+    atlas.SetBitsPerPixel(24);
+    TBitmap tile;
+    tile.SetBitsPerPixel(24);
+
+    // The textures already in the atlas, by map name, with their rectangle.
+    std::unordered_map<std::string, TAtlasRect> placed;
+
+    // The faces of each material name, in list order, gathered once instead
+    // of scanning every face for every material.
+    // Faces come in runs of one material, so the list of the previous face
+    // is tried before the table.
+    std::unordered_map<std::string_view, std::vector<std::size_t>> facesByName;
+    std::vector<std::size_t>* runList = nullptr;
+    std::string_view runName;
+    for (std::size_t f = 0; f < Faces.size(); ++f) {
+        const std::string_view name = Faces[f].MaterialName;
+        if (!runList || name != runName) {
+            runList = &facesByName[name];
+            runName = name;
+        }
+        runList->push_back(f);
+    }
+
+    for (std::size_t i = 0; i < Materials.size(); ++i) {
+        TOBJMaterial& material = Materials[i];
+        if (material.MapKd.empty())
+            material.MapKd = "created_mtl" + std::to_string(i);
+        const std::string texturePath = TexturePath(AtlasFileName, material.MapKd);
+
+        // A file already there is used as it is, whatever it holds.
+        if (!FileExists(texturePath)) {
+            tile.SetWidth(PlaceholderSize);
+            tile.SetHeight(PlaceholderSize);
+            TCanvas& canvas = tile.Canvas();
+            canvas.Brush.Color = VecToColor(material.Kd);
+            canvas.Brush.Style = bsSolid;
+            canvas.FillRect(TRect { 0, 0, tile.Width(), tile.Height() });
+            tile.SaveBmpFile(texturePath);
+        }
+
+        const auto known = placed.find(material.MapKd);
+        if (known != placed.end()) {
+            material.Rect = known->second;
+        } else {
+            tile.LoadBmpFile(texturePath);
+            const std::int32_t left = atlas.Width();
+            CheckAtlasSide(std::int64_t(left) + tile.Width());
+            atlas.SetWidth(left + tile.Width());
+            if (atlas.Height() < tile.Height())
+                atlas.SetHeight(tile.Height());
+            material.Rect = TAtlasRect { static_cast<std::uint16_t>(left), 0,
+                static_cast<std::uint16_t>(tile.Width()),
+                static_cast<std::uint16_t>(tile.Height()) };
+            TCanvas& canvas = atlas.Canvas();
+            canvas.CopyMode = cmSrcCopy;
+            canvas.StretchCopy(TRect { left, 0, atlas.Width(), tile.Height() }, tile.Canvas(),
+                TRect { 0, 0, tile.Width(), tile.Height() });
+            placed.emplace(material.MapKd, material.Rect);
+            // The texture is in the atlas now. Its pixels are dropped, so a
+            // large one is not held while the atlas grows or is written;
+            // depth and colour table stay for the next placeholder.
+            tile.SetWidth(0);
+        }
+
+        // The remainder is added, not rounded up: 99 becomes 102, and a side
+        // keeps growing over the next materials until it is a multiple of 8.
+        const std::int64_t width = atlas.Width();
+        CheckAtlasSide(width + width % 8);
+        atlas.SetWidth(static_cast<std::int32_t>(width + width % 8));
+        const std::int64_t height = atlas.Height();
+        CheckAtlasSide(height + height % 8);
+        atlas.SetHeight(static_cast<std::int32_t>(height + height % 8));
+
+        const auto faces = facesByName.find(material.Name);
+        if (faces == facesByName.end())
+            continue;
+        for (const std::size_t f : faces->second) {
+            const TOBJFace& face = Faces[f];
+            for (int k = 0; k < face.CornerCount && k < 4; ++k)
+                SetUVRect(face.Corners[k].UV, static_cast<std::int32_t>(i));
+        }
+    }
+    atlas.SaveBmpFile(AtlasFileName);
+}
