@@ -12,15 +12,15 @@
 #include <cassert>
 #include <cerrno>
 #include <cstring>
-#include <memory>
 #include <fcntl.h>
+#include <memory>
 #include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "util/AtomicFile.h"
-#include "util/Errors.h"
 #include "util/ByteStream.h"
+#include "util/Errors.h"
 #include "util/TextFile.h"
 
 namespace {
@@ -187,7 +187,7 @@ struct TInfoHeader
     throw EInvalidGraphic(SInvalidBitmap);
 }
 
-bool IsValidDepth(int bpp)
+bool IsValidBmpDepth(int bpp)
 {
     return bpp == 1 || bpp == 4 || bpp == 8 || bpp == 16 || bpp == 24 || bpp == 32;
 }
@@ -353,7 +353,7 @@ void CheckInfoHeader(const TInfoHeader& info)
         RaiseInvalidBitmap();
     if (info.Compression > BiBitfields)
         RaiseInvalidBitmap();
-    if (!IsValidDepth(info.BitCount))
+    if (!IsValidBmpDepth(info.BitCount))
         RaiseInvalidBitmap();
     // Run-length data is decoded bottom-up only; a top-down RLE file is not
     // a valid bitmap.
