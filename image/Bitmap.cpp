@@ -17,7 +17,6 @@ const char* const SReadError = "ストリームからの読み込みエラー";
 const char* const SWriteError = "ストリームへの書き込みエラー";
 const char* const SScanLine = "スキャンライン のインデックスが範囲を越えました";
 const char* const SOutOfResources = "システム リソースが足りません";
-const char* const SNoCanvasHandle = "Canvas に対する描画ができません";
 
 using namespace ImageDetail;
 

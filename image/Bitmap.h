@@ -26,7 +26,6 @@ extern const char* const SReadError; // "ストリームからの読み込みエ
 extern const char* const SWriteError; // "ストリームへの書き込みエラー"
 extern const char* const SScanLine; // "スキャンライン のインデックスが範囲を越えました"
 extern const char* const SOutOfResources; // "システム リソースが足りません"
-extern const char* const SNoCanvasHandle; // "Canvas に対する描画ができません"
 
 struct TPoint
 {
@@ -54,7 +53,6 @@ struct TRGBQuad
 
 enum TBrushStyle { bsSolid, bsClear };
 enum TPenStyle { psSolid, psClear };
-enum TPenMode { pmCopy };
 
 struct TBrush
 {
@@ -67,7 +65,6 @@ class TPen
 public:
     TColor Color = clBlack;
     TPenStyle Style = psSolid;
-    TPenMode Mode = pmCopy;
 
     int Width() const { return FWidth; }
     // A negative width is ignored and leaves the width as it was.
