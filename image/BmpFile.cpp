@@ -38,8 +38,9 @@ constexpr std::uint32_t BiBitfields = 3;
 
 constexpr std::size_t ColorTableLimit = 256;
 // A file is read into memory up to the largest store plus this much for
-// headers and colour table: the pixel data read is capped by the store, so
-// bytes past that point are never needed.
+// headers and colour table: uncompressed pixel data past the store is never
+// read. Run-length data past that point (only a file larger than any store
+// holds any) is treated as data that ends early.
 constexpr std::uint64_t HeaderAllowance = std::uint64_t(1) << 20;
 
 [[noreturn]] void RaiseShortRead(const TByteReader&, std::uint64_t, std::string_view)
