@@ -156,10 +156,8 @@ void CheckBitmapRoundTrip(const TBitmap& Image)
     const std::uint64_t store = std::uint64_t(Image.Stride()) * std::uint64_t(Image.Height());
     if (!Image.HasPixels() || store > CheckedStoreLimit)
         return;
-    const std::string path = Scratch().File("again.bmp");
-    Image.SaveBmpFile(path);
     TBitmap again;
-    again.LoadBmpFile(path);
+    again.DecodeBmp(Image.EncodeBmp());
     Check(again.Width() == Image.Width() && again.Height() == Image.Height(),
         "a saved image loads back with another size");
     Check(again.BitsPerPixel() == Image.BitsPerPixel(), "a saved image loads back with another depth");
@@ -244,10 +242,9 @@ TFuzzVerdict FuzzBmp(const std::uint8_t* Data, std::size_t Size)
     const std::uint64_t declared = DeclaredSize(Data, Size).StoreBytes();
     if (declared > SlowStoreBytes && declared <= TBitmap::MaxStoreBytes)
         return TFuzzVerdict::Refused;
-    const std::string path = InputFile("in.bmp", Data, Size);
     TBitmap image;
     try {
-        image.LoadBmpFile(path);
+        image.DecodeBmp(std::vector<std::uint8_t>(Data, Data + Size));
     } catch (const EReadError&) {
         return TFuzzVerdict::Refused;
     } catch (const EInvalidGraphic&) {

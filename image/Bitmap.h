@@ -1,7 +1,7 @@
 // The raster image used for textures, the atlas and the skins: a
 // device-independent pixel store of 1, 4, 8, 16, 24 or 32 bits per pixel with
 // its colour table and channel masks, a drawing surface (TCanvas) and BMP
-// file reading and writing.
+// decoding and encoding, in memory and to files.
 #pragma once
 
 #include <cstddef>
@@ -26,7 +26,6 @@ extern const char* const SReadError; // "ストリームからの読み込みエ
 extern const char* const SWriteError; // "ストリームへの書き込みエラー"
 extern const char* const SScanLine; // "スキャンライン のインデックスが範囲を越えました"
 extern const char* const SOutOfResources; // "システム リソースが足りません"
-extern const char* const SNoCanvasHandle; // "Canvas に対する描画ができません"
 
 struct TPoint
 {
@@ -54,7 +53,6 @@ struct TRGBQuad
 
 enum TBrushStyle { bsSolid, bsClear };
 enum TPenStyle { psSolid, psClear };
-enum TPenMode { pmCopy };
 
 struct TBrush
 {
@@ -67,7 +65,6 @@ class TPen
 public:
     TColor Color = clBlack;
     TPenStyle Style = psSolid;
-    TPenMode Mode = pmCopy;
 
     int Width() const { return FWidth; }
     // A negative width is ignored and leaves the width as it was.
@@ -173,8 +170,20 @@ public:
     // place, so a large picture is never held twice.
     std::vector<std::uint8_t> TakePackedRows();
 
-    // Replaces everything but the canvas with the contents of a BMP file. A
-    // 0-byte file gives an empty image. Every failure leaves the image as it was.
+    // Replaces everything but the canvas with the picture a BMP file holds
+    // in bytes; no bytes give an empty image. Uncompressed pixel data becomes
+    // the store in the bytes' own buffer, so a large picture is never held
+    // twice. EReadError when the bytes end early, EInvalidGraphic for what
+    // is no valid bitmap; every failure leaves the image as it was.
+    void DecodeBmp(std::vector<std::uint8_t> bytes);
+    // The BMP file of the image: the headers and colour table, which the
+    // pixel store follows as it is; both empty for an image without pixels.
+    // EWriteError when the image is too large for the format.
+    std::vector<std::uint8_t> EncodeBmpHeaders() const;
+    std::vector<std::uint8_t> EncodeBmp() const;
+
+    // DecodeBmp on the contents of a file; EFOpenError when it cannot be
+    // opened or is no regular file.
     void LoadBmpFile(const std::string& path);
     // Creates or truncates the file and writes the image as BMP; an image
     // without pixels leaves a 0-byte file.

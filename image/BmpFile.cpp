@@ -1,27 +1,25 @@
-// Reading and writing BMP files (device-independent bitmaps) for TBitmap.
+// BMP files (device-independent bitmaps) for TBitmap: decoding from bytes in
+// memory, encoding to bytes, and the file wrappers over both.
 //
-// The reader walks the file front to back: file header, info header, masks,
+// The decoder walks the bytes front to back: file header, info header, masks,
 // colour table, pixel data. It trusts none of the header's sizes: offsets and
 // lengths (bfOffBits, bfSize, biSizeImage) never decide where anything lies or
 // how much is allocated, the image size is checked before the pixel store is
-// made, and every read is checked against the file length. The image is only
-// changed once the whole file has been decoded.
+// made, and every read is checked against the bytes left. The image is only
+// changed once the whole picture has been decoded.
 #include "image/Bitmap.h"
 
 #include <algorithm>
 #include <cassert>
-#include <cerrno>
 #include <cstring>
 #include <memory>
-#include <fcntl.h>
 #include <new>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include "image/PixelFormat.h"
 #include "util/AtomicFile.h"
-#include "util/Errors.h"
 #include "util/ByteStream.h"
-#include "util/TextFile.h"
+#include "util/Errors.h"
+#include "util/FileIO.h"
 
 namespace {
 
@@ -39,132 +37,16 @@ constexpr std::uint32_t BiRLE4 = 2;
 constexpr std::uint32_t BiBitfields = 3;
 
 constexpr std::size_t ColorTableLimit = 256;
-constexpr std::size_t ReadBufferSize = 64 * 1024;
+// A file is read into memory up to the largest store plus this much for
+// headers and colour table: uncompressed pixel data past the store is never
+// read. Run-length data past that point (only a file larger than any store
+// holds any) is treated as data that ends early.
+constexpr std::uint64_t HeaderAllowance = std::uint64_t(1) << 20;
 
-// Closes a POSIX file descriptor when it goes out of scope.
-class TFileHandle
+[[noreturn]] void RaiseShortRead(const TByteReader&, std::uint64_t, std::string_view)
 {
-public:
-    explicit TFileHandle(int fd)
-        : FFd(fd)
-    {
-    }
-    ~TFileHandle()
-    {
-        if (FFd >= 0)
-            ::close(FFd);
-    }
-    TFileHandle(const TFileHandle&) = delete;
-    TFileHandle& operator=(const TFileHandle&) = delete;
-
-    int Fd() const { return FFd; }
-    // Closes now and reports whether the close succeeded.
-    bool Close()
-    {
-        const int fd = FFd;
-        FFd = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int FFd;
-};
-
-// Reads a file of known length front to back through a small buffer. Every
-// read and skip is checked against the length first and raises EReadError
-// when the file ends before it; nothing is ever read outside a buffer.
-class TBmpReader
-{
-public:
-    TBmpReader(int fd, std::uint64_t size)
-        : FFd(fd)
-        , FSize(size)
-    {
-    }
-
-    std::uint64_t Left() const { return FSize - FPos; }
-    bool Has(std::uint64_t n) const { return n <= Left(); }
-
-    void Skip(std::uint64_t n)
-    {
-        Require(n);
-        FPos += n;
-    }
-
-    void ReadBytes(std::uint8_t* dst, std::size_t n)
-    {
-        Require(n);
-        while (n > 0) {
-            const std::uint64_t bufferEnd = FBufferStart + FBuffer.size();
-            if (FPos >= FBufferStart && FPos < bufferEnd) {
-                const std::size_t offset = static_cast<std::size_t>(FPos - FBufferStart);
-                const std::size_t chunk = std::min(n, FBuffer.size() - offset);
-                std::memcpy(dst, FBuffer.data() + offset, chunk);
-                dst += chunk;
-                n -= chunk;
-                FPos += chunk;
-            } else if (n >= ReadBufferSize) {
-                ReadAt(dst, n, FPos);
-                FPos += n;
-                n = 0;
-            } else {
-                FBuffer.resize(
-                    static_cast<std::size_t>(std::min<std::uint64_t>(ReadBufferSize, Left())));
-                FBufferStart = FPos;
-                ReadAt(FBuffer.data(), FBuffer.size(), FPos);
-            }
-        }
-    }
-
-    std::uint8_t ReadU8()
-    {
-        std::uint8_t b;
-        ReadBytes(&b, 1);
-        return b;
-    }
-    std::uint16_t ReadU16()
-    {
-        std::uint8_t b[2];
-        ReadBytes(b, sizeof b);
-        return GetU16LE(b);
-    }
-    std::uint32_t ReadU32()
-    {
-        std::uint8_t b[4];
-        ReadBytes(b, sizeof b);
-        return GetU32LE(b);
-    }
-    std::int32_t ReadS32() { return static_cast<std::int32_t>(ReadU32()); }
-
-private:
-    void Require(std::uint64_t n) const
-    {
-        if (!Has(n))
-            throw EReadError(SReadError);
-    }
-
-    // A file that shrinks while it is read ends early: that too is a read error.
-    void ReadAt(std::uint8_t* dst, std::size_t n, std::uint64_t offset) const
-    {
-        while (n > 0) {
-            const ssize_t got = ::pread(FFd, dst, n, static_cast<off_t>(offset));
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0)
-                throw EReadError(SReadError);
-            dst += got;
-            n -= static_cast<std::size_t>(got);
-            offset += static_cast<std::uint64_t>(got);
-        }
-    }
-
-    int FFd;
-    std::uint64_t FSize;
-    std::uint64_t FPos = 0;
-    // File bytes from FBufferStart on.
-    std::vector<std::uint8_t> FBuffer;
-    std::uint64_t FBufferStart = 0;
-};
+    throw EReadError(SReadError);
+}
 
 // The BITMAPINFOHEADER fields the reader uses; a core header fills the first four.
 struct TInfoHeader
@@ -185,11 +67,6 @@ struct TInfoHeader
 [[noreturn]] void RaiseInvalidBitmap()
 {
     throw EInvalidGraphic(SInvalidBitmap);
-}
-
-bool IsValidDepth(int bpp)
-{
-    return bpp == 1 || bpp == 4 || bpp == 8 || bpp == 16 || bpp == 24 || bpp == 32;
 }
 
 // Writes a colour-table index into pixel (x, y) of a bottom-up store of 8 or
@@ -237,14 +114,14 @@ private:
 // the picture are clipped: a row never wraps into the next. Data that ends
 // early simply stops the decoding, leaving the remaining pixels 0. Every
 // step consumes at least two bytes of a finite count, so the loop ends.
-void DecodeRle(TBmpReader& in, std::uint64_t count, std::int32_t width, std::int32_t height,
+void DecodeRle(TByteReader& in, std::uint64_t count, std::int32_t width, std::int32_t height,
     bool nibbles, std::size_t stride, std::vector<std::uint8_t>& store)
 {
     TIndexWriter pixels(store, width, height, stride, nibbles);
     auto next = [&](std::uint8_t& b) {
         if (count == 0)
             return false;
-        b = in.ReadU8();
+        b = in.U8();
         --count;
         return true;
     };
@@ -309,35 +186,35 @@ void DecodeRle(TBmpReader& in, std::uint64_t count, std::int32_t width, std::int
 // Reads the header size and the info header that follows the file header.
 // Only the first 40 bytes of a longer header are used, and the masks at
 // bytes 40-51 when it is long enough to hold them; the rest is skipped.
-TInfoHeader ReadInfoHeader(TBmpReader& in, std::uint32_t masks[3], bool& masksRead)
+TInfoHeader ReadInfoHeader(TByteReader& in, std::uint32_t masks[3], bool& masksRead)
 {
     TInfoHeader info;
-    info.Size = in.ReadU32();
+    info.Size = in.U32();
     masksRead = false;
     if (info.Size == BmpCoreHeaderSize) {
-        info.Width = in.ReadU16();
-        info.Height = in.ReadU16();
-        info.Planes = in.ReadU16();
-        info.BitCount = in.ReadU16();
+        info.Width = in.U16();
+        info.Height = in.U16();
+        info.Planes = in.U16();
+        info.BitCount = in.U16();
         return info;
     }
     // Any other header shorter than the 40-byte info header is refused.
     if (info.Size < BmpInfoHeaderSize)
         RaiseInvalidBitmap();
-    info.Width = in.ReadS32();
-    info.Height = in.ReadS32();
-    info.Planes = in.ReadU16();
-    info.BitCount = in.ReadU16();
-    info.Compression = in.ReadU32();
-    info.SizeImage = in.ReadU32();
-    info.XPelsPerMeter = in.ReadS32();
-    info.YPelsPerMeter = in.ReadS32();
-    info.ClrUsed = in.ReadU32();
-    info.ClrImportant = in.ReadU32();
+    info.Width = in.I32();
+    info.Height = in.I32();
+    info.Planes = in.U16();
+    info.BitCount = in.U16();
+    info.Compression = in.U32();
+    info.SizeImage = in.U32();
+    info.XPelsPerMeter = in.I32();
+    info.YPelsPerMeter = in.I32();
+    info.ClrUsed = in.U32();
+    info.ClrImportant = in.U32();
     std::uint64_t rest = info.Size - BmpInfoHeaderSize;
     if (info.Size >= BmpHeaderWithMasksSize) {
         for (int i = 0; i < 3; ++i)
-            masks[i] = in.ReadU32();
+            masks[i] = in.U32();
         masksRead = true;
         rest -= BmpMaskBytes;
     }
@@ -353,7 +230,7 @@ void CheckInfoHeader(const TInfoHeader& info)
         RaiseInvalidBitmap();
     if (info.Compression > BiBitfields)
         RaiseInvalidBitmap();
-    if (!IsValidDepth(info.BitCount))
+    if (!ImageDetail::IsValidDepth(info.BitCount))
         RaiseInvalidBitmap();
     // Run-length data is decoded bottom-up only; a top-down RLE file is not
     // a valid bitmap.
@@ -373,40 +250,13 @@ void CheckInfoHeader(const TInfoHeader& info)
         RaiseInvalidBitmap();
 }
 
-// Little-endian output into a growing byte buffer.
-void PutU16(std::vector<std::uint8_t>& out, std::uint16_t v)
-{
-    std::uint8_t b[2];
-    PutU16LE(b, v);
-    out.insert(out.end(), b, b + sizeof b);
-}
-
-void PutU32(std::vector<std::uint8_t>& out, std::uint32_t v)
-{
-    std::uint8_t b[4];
-    PutU32LE(b, v);
-    out.insert(out.end(), b, b + sizeof b);
-}
-
-void PutS32(std::vector<std::uint8_t>& out, std::int32_t v)
-{
-    PutU32(out, static_cast<std::uint32_t>(v));
-}
-
 } // namespace
 
-void TBitmap::LoadBmpFile(const std::string& path)
+void TBitmap::DecodeBmp(std::vector<std::uint8_t> bytes)
 {
-    // O_NONBLOCK keeps a FIFO from blocking the open; it is refused below anyway.
-    TFileHandle file(
-        HasNulByte(path) ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    struct stat st;
-    if (file.Fd() < 0 || ::fstat(file.Fd(), &st) != 0 || !S_ISREG(st.st_mode))
-        throw EFOpenError(FormatMessage(SFOpenError, path));
-
-    if (st.st_size == 0) {
-        // An empty file empties the image, as setting both dimensions to 0
-        // would: depth, colour table and masks stay for pixels made later.
+    if (bytes.empty()) {
+        // No bytes empty the image, as setting both dimensions to 0 would:
+        // depth, colour table and masks stay for pixels made later.
         FWidth = 0;
         FHeight = 0;
         FTopDown = false;
@@ -414,13 +264,12 @@ void TBitmap::LoadBmpFile(const std::string& path)
         return;
     }
 
-    TBmpReader in(file.Fd(), static_cast<std::uint64_t>(st.st_size));
+    TByteReader in(bytes.data(), bytes.size(), RaiseShortRead);
 
     // BITMAPFILEHEADER: only the signature matters. bfSize and bfOffBits are
     // not trusted; the pixel data is taken to follow the colour table.
-    if (!in.Has(BmpFileHeaderSize))
-        throw EReadError(SReadError);
-    if (in.ReadU16() != BmpSignature)
+    in.Need(BmpFileHeaderSize);
+    if (in.U16() != BmpSignature)
         RaiseInvalidBitmap();
     in.Skip(BmpFileHeaderSize - 2);
 
@@ -435,7 +284,7 @@ void TBitmap::LoadBmpFile(const std::string& path)
     // A 40-byte header (or any too short to hold them) is followed by the masks.
     if (hasMasks && !masksRead) {
         for (auto& mask : masks)
-            mask = in.ReadU32();
+            mask = in.U32();
     }
 
     // The colour table: k entries of 4 bytes (3 after a core header). k comes
@@ -446,14 +295,13 @@ void TBitmap::LoadBmpFile(const std::string& path)
     if (colorCount == 0 && bpp <= 8)
         colorCount = std::uint64_t(1) << bpp;
     const std::uint64_t entrySize = core ? 3 : 4;
-    if (!in.Has(colorCount * entrySize))
-        throw EReadError(SReadError);
+    in.Need(colorCount * entrySize);
     std::vector<TRGBQuad> table;
     const std::uint64_t kept = bpp <= 8 ? std::min<std::uint64_t>(colorCount, ColorTableLimit) : 0;
     table.reserve(static_cast<std::size_t>(kept));
     for (std::uint64_t i = 0; i < kept; ++i) {
         std::uint8_t entry[4] = { 0, 0, 0, 0 };
-        in.ReadBytes(entry, static_cast<std::size_t>(entrySize));
+        in.Bytes(entry, static_cast<std::size_t>(entrySize));
         table.push_back(TRGBQuad { entry[0], entry[1], entry[2], 0 });
     }
     in.Skip((colorCount - kept) * entrySize);
@@ -466,19 +314,34 @@ void TBitmap::LoadBmpFile(const std::string& path)
 
     std::vector<std::uint8_t> pixels;
     if (storeSize > 0) {
+        const std::uint64_t declared = info.SizeImage != 0 ? info.SizeImage : storeSize;
+        const std::uint64_t available = std::min<std::uint64_t>(declared, in.Left());
+        const bool rle = info.Compression == BiRLE8 || info.Compression == BiRLE4;
+        // Rows as stored; bytes beyond the store are ignored, and the rows
+        // short data lacks (the last ones in the file) stay 0.
+        const auto taken = static_cast<std::size_t>(std::min(available, storeSize));
         try {
-            pixels.assign(static_cast<std::size_t>(storeSize), 0);
+            if (!rle && storeSize >= bytes.size() / 2) {
+                // The bytes become the store: the rows move to the front, so
+                // a large picture is never held twice.
+                const std::size_t from = in.Position();
+                std::memmove(bytes.data(), bytes.data() + from, taken);
+                std::fill(bytes.begin() + std::ptrdiff_t(taken),
+                    bytes.begin()
+                        + std::ptrdiff_t(std::min<std::uint64_t>(bytes.size(), storeSize)),
+                    0);
+                bytes.resize(static_cast<std::size_t>(storeSize), 0);
+                pixels.swap(bytes);
+            } else {
+                pixels.assign(static_cast<std::size_t>(storeSize), 0);
+                if (rle)
+                    DecodeRle(
+                        in, available, width, height, info.Compression == BiRLE4, stride, pixels);
+                else
+                    in.Bytes(pixels.data(), taken);
+            }
         } catch (const std::bad_alloc&) {
             RaiseInvalidBitmap();
-        }
-        const std::uint64_t declared = info.SizeImage != 0 ? info.SizeImage : storeSize;
-        const std::uint64_t available = std::min(declared, in.Left());
-        if (info.Compression == BiRLE8 || info.Compression == BiRLE4) {
-            DecodeRle(in, available, width, height, info.Compression == BiRLE4, stride, pixels);
-        } else {
-            // Rows as stored; bytes beyond the store are ignored, and the
-            // rows a short file lacks (the last ones in the file) stay 0.
-            in.ReadBytes(pixels.data(), static_cast<std::size_t>(std::min(available, storeSize)));
         }
     }
 
@@ -497,34 +360,28 @@ void TBitmap::LoadBmpFile(const std::string& path)
     FPixels.swap(pixels);
 }
 
-void TBitmap::SaveBmpFile(const std::string& path) const
+void TBitmap::LoadBmpFile(const std::string& path)
 {
-    // The image is written beside the file and replaces it only when
-    // complete, so a failed save never leaves a truncated texture behind.
-    std::unique_ptr<TAtomicFile> file;
+    std::uint64_t size = 0;
+    TFileDescriptor file;
     try {
-        file = std::make_unique<TAtomicFile>(path);
+        file = OpenRegularFile(path, size);
     } catch (const EInOutError&) {
-        throw EFCreateError(FormatMessage(SFCreateError, path));
+        throw EFOpenError(FormatMessage(SFOpenError, path));
     }
-    // The headers and the pixel store go out as they are: the pixels are not
-    // copied into one buffer first, which would double the memory a large
-    // atlas needs.
-    auto finish = [&file](const std::uint8_t* headers, std::size_t headerSize,
-                      const std::uint8_t* pixels, std::size_t pixelSize) {
-        try {
-            file->Write(headers, headerSize);
-            file->Write(pixels, pixelSize);
-            file->Commit();
-        } catch (const EInOutError&) {
-            throw EWriteError(SWriteError);
-        }
-    };
-    if (!HasPixels()) {
-        finish(nullptr, 0, nullptr, 0);
-        return;
-    }
+    std::vector<std::uint8_t> bytes(
+        static_cast<std::size_t>(std::min(size, MaxStoreBytes + HeaderAllowance)));
+    // A file that shrinks while it is read ends early: that too is a read error.
+    if (ReadAt(file.Get(), bytes.data(), bytes.size(), 0) != std::int64_t(bytes.size()))
+        throw EReadError(SReadError);
+    file.Close();
+    DecodeBmp(std::move(bytes));
+}
 
+std::vector<std::uint8_t> TBitmap::EncodeBmpHeaders() const
+{
+    if (!HasPixels())
+        return {};
     const int bpp = FBitsPerPixel;
     const std::uint64_t sizeImage = static_cast<std::uint64_t>(Stride()) * FHeight;
     assert(sizeImage == FPixels.size());
@@ -550,36 +407,63 @@ void TBitmap::SaveBmpFile(const std::string& path) const
     if (sizeImage > UINT32_MAX - offBits)
         throw EWriteError(SWriteError);
 
-    std::vector<std::uint8_t> out;
-    out.reserve(offBits);
+    TByteWriter out;
     // BITMAPFILEHEADER
-    PutU16(out, BmpSignature); // bfType
-    PutU32(out, offBits + static_cast<std::uint32_t>(sizeImage)); // bfSize
-    PutU16(out, 0); // bfReserved1
-    PutU16(out, 0); // bfReserved2
-    PutU32(out, offBits); // bfOffBits
+    out.U16(BmpSignature); // bfType
+    out.U32(offBits + static_cast<std::uint32_t>(sizeImage)); // bfSize
+    out.U16(0); // bfReserved1
+    out.U16(0); // bfReserved2
+    out.U32(offBits); // bfOffBits
     // BITMAPINFOHEADER
-    PutU32(out, BmpInfoHeaderSize); // biSize
-    PutS32(out, FWidth); // biWidth
-    PutS32(out, FTopDown ? -FHeight : FHeight); // biHeight: negative for top-down rows
-    PutU16(out, 1); // biPlanes
-    PutU16(out, static_cast<std::uint16_t>(bpp)); // biBitCount
-    PutU32(out, writeMasks ? BiBitfields : BiRGB); // biCompression
-    PutU32(out, static_cast<std::uint32_t>(sizeImage)); // biSizeImage
-    PutS32(out, FFileInfo.XPelsPerMeter); // biXPelsPerMeter
-    PutS32(out, FFileInfo.YPelsPerMeter); // biYPelsPerMeter
-    PutU32(out, clrUsed); // biClrUsed
-    PutU32(out, FFileInfo.ClrImportant); // biClrImportant
+    out.U32(BmpInfoHeaderSize); // biSize
+    out.I32(FWidth); // biWidth
+    out.I32(FTopDown ? -FHeight : FHeight); // biHeight: negative for top-down rows
+    out.U16(1); // biPlanes
+    out.U16(static_cast<std::uint16_t>(bpp)); // biBitCount
+    out.U32(writeMasks ? BiBitfields : BiRGB); // biCompression
+    out.U32(static_cast<std::uint32_t>(sizeImage)); // biSizeImage
+    out.I32(FFileInfo.XPelsPerMeter); // biXPelsPerMeter
+    out.I32(FFileInfo.YPelsPerMeter); // biYPelsPerMeter
+    out.U32(clrUsed); // biClrUsed
+    out.U32(FFileInfo.ClrImportant); // biClrImportant
     if (writeMasks) {
         for (std::uint32_t mask : FMasks)
-            PutU32(out, mask);
+            out.U32(mask);
     }
     for (const TRGBQuad& entry : table) {
-        out.push_back(entry.Blue);
-        out.push_back(entry.Green);
-        out.push_back(entry.Red);
-        out.push_back(0);
+        const std::uint8_t bytes[4] = { entry.Blue, entry.Green, entry.Red, 0 };
+        out.Bytes(bytes, sizeof bytes);
     }
-    assert(out.size() == offBits);
-    finish(out.data(), out.size(), FPixels.data(), FPixels.size());
+    assert(out.Buffer().size() == offBits);
+    return out.TakeBuffer();
+}
+
+std::vector<std::uint8_t> TBitmap::EncodeBmp() const
+{
+    std::vector<std::uint8_t> bytes = EncodeBmpHeaders();
+    bytes.insert(bytes.end(), FPixels.begin(), FPixels.end());
+    return bytes;
+}
+
+void TBitmap::SaveBmpFile(const std::string& path) const
+{
+    // The image is written beside the file and replaces it only when
+    // complete, so a failed save never leaves a truncated texture behind.
+    std::unique_ptr<TAtomicFile> file;
+    try {
+        file = std::make_unique<TAtomicFile>(path);
+    } catch (const EInOutError&) {
+        throw EFCreateError(FormatMessage(SFCreateError, path));
+    }
+    // The headers and the pixel store go out as they are: the pixels are not
+    // copied into one buffer first, which would double the memory a large
+    // atlas needs.
+    const std::vector<std::uint8_t> headers = EncodeBmpHeaders();
+    try {
+        file->Write(headers.data(), headers.size());
+        file->Write(FPixels.data(), FPixels.size());
+        file->Commit();
+    } catch (const EInOutError&) {
+        throw EWriteError(SWriteError);
+    }
 }
