@@ -3,6 +3,7 @@
 #include <new>
 
 #include "util/Errors.h"
+#include "image/Bitmap.h"
 #include "util/Split.h"
 #include "util/TextFile.h"
 
@@ -135,11 +136,16 @@ TConversionCommand::TResult TConversionCommand::Run()
     LogStamped(":Loading " + objFile.substr(names.Dir.size()) + "..");
     OBJModel.LoadOBJ(objFile, MTLFile);
     LogStamped(":Unifying textures into " + SkinFile.substr(names.Dir.size()) + "..");
-    OBJModel.UnifyTextures(SkinFile);
-    LogStamped(":Done.");
+    {
+        // The atlas goes to the model as it was saved, not read back from
+        // the file; its pixels are let go once they are in the skin.
+        TBitmap atlas;
+        OBJModel.UnifyTextures(SkinFile, atlas);
+        LogStamped(":Done.");
 
-    LogStamped(":Making MDL Frame_0..");
-    MDLModel.MakeFromOBJ(OBJModel, SkinFile, names.FrameNamesFile);
+        LogStamped(":Making MDL Frame_0..");
+        MDLModel.MakeFromOBJ(OBJModel, &atlas, names.FrameNamesFile);
+    }
     if (FrameTag == "0") {
         // The series ends at the first number without a file.
         for (unsigned long number = 1;; ++number) {

@@ -144,8 +144,9 @@ class TMDLTriangles
 public:
     std::vector<TMDLTriangle> Items;
     TActivityLog* ActivityLog = nullptr;
-    // One per triangle: the material whose colour paints it on the colour skin.
-    std::vector<std::string> MaterialNames;
+    // One per triangle: the index of the OBJ material whose colour paints it
+    // on the colour skin, or NoMaterial.
+    std::vector<std::int32_t> Materials;
 
     std::int32_t Count() const { return static_cast<std::int32_t>(Items.size()); }
     void Log(const std::string& Text);
@@ -196,6 +197,12 @@ public:
     // Replaces the whole model with one built from the OBJ model: triangles,
     // the atlas as texture skin, skin vertices, the colour skin, the
     // frame-name list, frame 0 and the header.
+    // Atlas, when given, is the texture atlas in memory; it becomes the
+    // texture skin and is left without pixels. Without it there is no
+    // texture skin.
+    void MakeFromOBJ(
+        const TOBJModel& OBJModel, TBitmap* Atlas, const std::string& FrameNamesFileName);
+    // The same with the atlas read from AtlasFileName, when that file exists.
     void MakeFromOBJ(const TOBJModel& OBJModel, const std::string& AtlasFileName,
         const std::string& FrameNamesFileName);
 

@@ -8,7 +8,6 @@
 #include <exception>
 #include <system_error>
 #include <thread>
-#include <unordered_map>
 
 #include "image/Bitmap.h"
 #include "obj/OBJClass.h"
@@ -24,10 +23,10 @@ constexpr std::size_t MinTrianglesInHalves = 2048;
 
 void TMDLModel::PaintColourSkin(const TOBJModel& OBJModel, std::int32_t Width, std::int32_t Height)
 {
-    // The first material of each name is the one that counts.
-    std::unordered_map<std::string, TColor> colours;
+    std::vector<TColor> colours;
+    colours.reserve(OBJModel.Materials.size());
     for (const TOBJMaterial& material : OBJModel.Materials)
-        colours.emplace(material.Name, VecToColor(material.Kd));
+        colours.push_back(VecToColor(material.Kd));
 
     // Paints the Rows rows of the skin from row Top down on Band, whose row 0
     // is the skin's row Top. What a pixel gets depends only on differences
@@ -45,20 +44,14 @@ void TMDLModel::PaintColourSkin(const TOBJModel& OBJModel, std::int32_t Width, s
         canvas.FillRect(TRect { 0, 0, Width, rows });
 
         const std::vector<TMDLSkinVert>& verts = SkinVerts->Items;
-        const TColor* runColour = nullptr;
         for (std::size_t i = 0; i < Triangles->Items.size(); ++i) {
             const TMDLTriangle& triangle = Triangles->Items[i];
-            // A material that is not found leaves the colours of the last
-            // one that was. Triangles come in runs of one material: a name
-            // is looked up once per run.
-            const std::string& name = Triangles->MaterialNames[i];
-            if (i == 0 || name != Triangles->MaterialNames[i - 1]) {
-                const auto found = colours.find(name);
-                runColour = found != colours.end() ? &found->second : nullptr;
-            }
-            if (runColour) {
-                canvas.Pen.Color = *runColour;
-                canvas.Brush.Color = *runColour;
+            // A triangle without a material keeps the colours of the last
+            // one that had one.
+            const std::int32_t material = Triangles->Materials[i];
+            if (material != NoMaterial) {
+                canvas.Pen.Color = colours[static_cast<std::size_t>(material)];
+                canvas.Brush.Color = canvas.Pen.Color;
             }
             TPoint points[3];
             bool onSkin = true;

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "mdl/MDLInternal.h"
+#include "image/Bitmap.h"
 #include "obj/OBJClass.h"
 #include "util/TextFile.h"
 
@@ -58,8 +59,23 @@ void TMDLModel::Clear()
 void TMDLModel::MakeFromOBJ(const TOBJModel& OBJModel, const std::string& AtlasFileName,
     const std::string& FrameNamesFileName)
 {
+    if (!FileExists(AtlasFileName)) {
+        MakeFromOBJ(OBJModel, nullptr, FrameNamesFileName);
+        return;
+    }
+    TBitmap atlas;
+    // Loading keeps the file's own depth; the skin reads any other depth
+    // through the colour of each pixel.
+    atlas.SetBitsPerPixel(24);
+    atlas.LoadBmpFile(AtlasFileName);
+    MakeFromOBJ(OBJModel, &atlas, FrameNamesFileName);
+}
+
+void TMDLModel::MakeFromOBJ(
+    const TOBJModel& OBJModel, TBitmap* Atlas, const std::string& FrameNamesFileName)
+{
     Clear();
-    const bool atlasPresent = FileExists(AtlasFileName);
+    const bool atlasPresent = Atlas != nullptr;
     const bool materialsPresent = OBJModel.MaterialCount() > 0;
 
     Triangles.reset(new TMDLTriangles);
@@ -68,7 +84,14 @@ void TMDLModel::MakeFromOBJ(const TOBJModel& OBJModel, const std::string& AtlasF
 
     if (atlasPresent) {
         TextureSkin.reset(new TMDLSkin5);
-        TextureSkin->LoadFromBMP(AtlasFileName, SkinFormat8888);
+        // An atlas without pixels is saved as an empty file, which reads
+        // back as 0 x 0 whatever its sides were.
+        if (!Atlas->HasPixels()) {
+            Atlas->SetWidth(0);
+            Atlas->SetHeight(0);
+        }
+        TextureSkin->FromBitmap8888(*Atlas);
+        Atlas->SetWidth(0); // its pixels are in the skin now
     }
     std::int32_t skinWidth = 0;
     std::int32_t skinHeight = 0;
@@ -90,7 +113,9 @@ void TMDLModel::MakeFromOBJ(const TOBJModel& OBJModel, const std::string& AtlasF
 
 void TMDLModel::Triangulate(const TOBJModel& OBJModel)
 {
-    auto add = [this](const TOBJFace& face, int a, int b, int c) {
+    const std::vector<std::int32_t> materialOf = OBJModel.ResolveMaterialNames().OfFace;
+    std::int32_t material = NoMaterial;
+    auto add = [this, &material](const TOBJFace& face, int a, int b, int c) {
         const TOBJCorner* corners[3] = { &face.Corners[a], &face.Corners[b], &face.Corners[c] };
         TMDLTriangle triangle;
         for (int k = 0; k < 3; ++k) {
@@ -98,11 +123,13 @@ void TMDLModel::Triangulate(const TOBJModel& OBJModel)
             triangle.UVIndex[k] = ToZeroBased(corners[k]->UV);
         }
         Triangles->Items.push_back(triangle);
-        Triangles->MaterialNames.push_back(face.MaterialName);
+        Triangles->Materials.push_back(material);
     };
     Triangles->Items.reserve(static_cast<std::size_t>(std::max(OBJModel.TriangleCount, 0)));
-    Triangles->MaterialNames.reserve(Triangles->Items.capacity());
-    for (const TOBJFace& face : OBJModel.Faces) {
+    Triangles->Materials.reserve(Triangles->Items.capacity());
+    for (std::size_t f = 0; f < OBJModel.Faces.size(); ++f) {
+        const TOBJFace& face = OBJModel.Faces[f];
+        material = materialOf[f];
         // The corners in reverse order turn the OBJ winding into the engine's.
         if (face.CornerCount == 3) {
             add(face, 2, 1, 0);

@@ -56,6 +56,12 @@ void TOBJModel::SetUVRect(std::int32_t UVIndex, std::int32_t MaterialIndex)
 void TOBJModel::UnifyTextures(const std::string& AtlasFileName)
 {
     TBitmap atlas;
+    UnifyTextures(AtlasFileName, atlas);
+}
+
+void TOBJModel::UnifyTextures(const std::string& AtlasFileName, TBitmap& Atlas)
+{
+    TBitmap& atlas = Atlas;
     atlas.SetBitsPerPixel(24);
     TBitmap tile;
     tile.SetBitsPerPixel(24);
@@ -63,20 +69,13 @@ void TOBJModel::UnifyTextures(const std::string& AtlasFileName)
     // The textures already in the atlas, by map name, with their rectangle.
     std::unordered_map<std::string, TAtlasRect> placed;
 
-    // The faces of each material name, in list order, gathered once instead
-    // of scanning every face for every material.
-    // Faces come in runs of one material, so the list of the previous face
-    // is tried before the table.
-    std::unordered_map<std::string_view, std::vector<std::size_t>> facesByName;
-    std::vector<std::size_t>* runList = nullptr;
-    std::string_view runName;
+    // The faces of each material, in list order, gathered once instead of
+    // scanning every face for every material.
+    const TMaterialResolution materials = ResolveMaterialNames();
+    std::vector<std::vector<std::size_t>> facesOf(Materials.size());
     for (std::size_t f = 0; f < Faces.size(); ++f) {
-        const std::string_view name = Faces[f].MaterialName;
-        if (!runList || name != runName) {
-            runList = &facesByName[name];
-            runName = name;
-        }
-        runList->push_back(f);
+        if (materials.OfFace[f] != NoMaterial)
+            facesOf[static_cast<std::size_t>(materials.OfFace[f])].push_back(f);
     }
 
     for (std::size_t i = 0; i < Materials.size(); ++i) {
@@ -129,10 +128,9 @@ void TOBJModel::UnifyTextures(const std::string& AtlasFileName)
         CheckAtlasSide(height + height % 8);
         atlas.SetHeight(static_cast<std::int32_t>(height + height % 8));
 
-        const auto faces = facesByName.find(material.Name);
-        if (faces == facesByName.end())
-            continue;
-        for (const std::size_t f : faces->second) {
+        // Every material of a name stamps the faces of that name, so where
+        // names repeat the last such material's rectangle stays.
+        for (const std::size_t f : facesOf[static_cast<std::size_t>(materials.FirstOfName[i])]) {
             const TOBJFace& face = Faces[f];
             for (int k = 0; k < face.CornerCount && k < 4; ++k)
                 SetUVRect(face.Corners[k].UV, static_cast<std::int32_t>(i));

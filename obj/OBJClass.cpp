@@ -45,20 +45,37 @@ void TOBJModel::LoadOBJ(const std::string& FileName, const std::string& MTLFileN
         AssignDefaultUVs();
 }
 
+TMaterialResolution TOBJModel::ResolveMaterialNames() const
+{
+    TMaterialResolution resolution;
+    std::unordered_map<std::string_view, std::int32_t> byName;
+    resolution.FirstOfName.reserve(Materials.size());
+    for (std::size_t i = 0; i < Materials.size(); ++i) {
+        const auto entry = byName.emplace(Materials[i].Name, static_cast<std::int32_t>(i));
+        resolution.FirstOfName.push_back(entry.first->second);
+    }
+    // Faces come in runs of one material: a name is looked up once per run.
+    resolution.OfFace.reserve(Faces.size());
+    std::int32_t runMaterial = NoMaterial;
+    for (std::size_t f = 0; f < Faces.size(); ++f) {
+        const std::string& name = Faces[f].MaterialName;
+        if (f == 0 || name != Faces[f - 1].MaterialName) {
+            const auto found = byName.find(name);
+            runMaterial = found != byName.end() ? found->second : NoMaterial;
+        }
+        resolution.OfFace.push_back(runMaterial);
+    }
+    return resolution;
+}
+
 void TOBJModel::AssignDefaultUVs()
 {
-    // The first material of each name; names compare byte for byte.
-    std::unordered_map<std::string_view, std::size_t> byName;
-    for (std::size_t i = 0; i < Materials.size(); ++i)
-        byName.emplace(Materials[i].Name, i);
-
-    for (TOBJFace& face : Faces) {
-        if (face.Corners[0].UV != NoUV)
+    const std::vector<std::int32_t> materialOf = ResolveMaterialNames().OfFace;
+    for (std::size_t f = 0; f < Faces.size(); ++f) {
+        TOBJFace& face = Faces[f];
+        if (face.Corners[0].UV != NoUV || materialOf[f] == NoMaterial)
             continue;
-        const auto found = byName.find(face.MaterialName);
-        if (found == byName.end())
-            continue;
-        TOBJMaterial& material = Materials[found->second];
+        TOBJMaterial& material = Materials[static_cast<std::size_t>(materialOf[f])];
         if (!material.DefaultUVsMade) {
             for (int k = 0; k < 4; ++k) {
                 AddUV(DefaultU[k], DefaultV[k]);

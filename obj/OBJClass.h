@@ -13,6 +13,7 @@
 #include "util/Activity.h"
 #include "util/Vector.h"
 
+class TBitmap;
 class TTextReader;
 
 // Raised when the atlas would need a side the 16-bit rectangles cannot hold.
@@ -81,6 +82,19 @@ struct TOBJMaterial
     std::int32_t DefaultUV[4];
 };
 
+// What the material names of the faces stand for, worked out once for the
+// stages that need it (default coordinates, the atlas, the colour skin).
+// Names compare byte for byte; a name stands for the first material of that
+// name.
+constexpr std::int32_t NoMaterial = -1;
+struct TMaterialResolution
+{
+    // Per face: the index of the material its name stands for, or NoMaterial.
+    std::vector<std::int32_t> OfFace;
+    // Per material: the index of the first material of its name.
+    std::vector<std::int32_t> FirstOfName;
+};
+
 struct TOBJUV
 {
     float U;
@@ -119,6 +133,7 @@ public:
     std::int32_t MaterialCount() const { return static_cast<std::int32_t>(Materials.size()); }
 
     void Log(const std::string& Text);
+    TMaterialResolution ResolveMaterialNames() const;
 
     // Reads the MTL file when MTLFileName names an existing file, then the OBJ
     // file, then makes the default texture coordinates. An empty MTLFileName
@@ -136,7 +151,10 @@ public:
     // Places every material's texture side by side in one atlas, stamps the
     // rectangles onto the materials and the coordinates their faces use, and
     // saves the atlas at AtlasFileName. Missing textures get an 80 x 80 tile
-    // of the material's Kd colour, written next to the atlas.
+    // of the material's Kd colour, written next to the atlas. Atlas receives
+    // the 24-bit image that was saved (it must be a new, empty image), for
+    // the next stage to use without reading the file back.
+    void UnifyTextures(const std::string& AtlasFileName, TBitmap& Atlas);
     void UnifyTextures(const std::string& AtlasFileName);
     // Copies the rectangle of material MaterialIndex (0-based) into the
     // coordinate UVIndex (1-based); an index that addresses nothing is skipped.

@@ -81,13 +81,17 @@ TEST_F(MakeFromOBJTest, ReversesTrianglesAndSplitsQuadsFromTheirFirstCorner)
 {
     for (int i = 0; i < 4; ++i)
         obj.Vertices.push_back(Vec3Zero());
+    AddMaterial("deck", Vec3(1, 1, 1));
+    AddMaterial("hull", Vec3(1, 1, 1));
+    AddMaterial("deck", Vec3(0, 0, 0)); // a name stands for its first material
     AddFace({ { 1, 5 }, { 2, 6 }, { 3, 7 }, { 4, 8 } }, "hull");
     AddFace({ { 1, 5 }, { 2, 6 } }); // too few corners: no triangle
     AddFace({ { 2, NoUV }, { 3, NoUV }, { 4, NoUV } }, "deck");
+    AddFace({ { 1, 1 }, { 2, 2 }, { 3, 3 } }, "keel");
     Build();
 
     const TMDLTriangles& t = *mdl.Triangles;
-    ASSERT_EQ(t.Count(), 3);
+    ASSERT_EQ(t.Count(), 4);
     EXPECT_EQ(t.ActivityLog, &log);
     const std::int32_t expected[3][6] = {
         { 2, 1, 0, 6, 5, 4 },
@@ -100,8 +104,8 @@ TEST_F(MakeFromOBJTest, ReversesTrianglesAndSplitsQuadsFromTheirFirstCorner)
             EXPECT_EQ(t.Items[i].UVIndex[k], expected[i][3 + k]) << i;
         }
     }
-    EXPECT_EQ(t.MaterialNames, (std::vector<std::string> { "hull", "hull", "deck" }));
-    EXPECT_EQ(mdl.Header.NumTris, 3);
+    EXPECT_EQ(t.Materials, (std::vector<std::int32_t> { 1, 1, 0, NoMaterial }));
+    EXPECT_EQ(mdl.Header.NumTris, 4);
 }
 
 TEST_F(MakeFromOBJTest, PlacesSkinVerticesInAtlasPixelsFromTheTop)
@@ -272,6 +276,32 @@ TEST_F(MakeFromOBJTest, FillsTheHeaderAndCentresFrameZero)
     EXPECT_EQ(mdl.Header.Offset.X, mdl.Header.Offset.Y);
     EXPECT_NEAR(mdl.Header.Offset.X, -491.5f, 0.01f);
     EXPECT_EQ(log.Lines.back(), "MDL status:1Verts,1Faces,3UV Verts");
+}
+
+// The conversion hands the atlas over in memory; the model must be the one
+// the saved atlas file gives, also for an atlas without pixels whose sides
+// are not both 0 (saved as an empty file).
+TEST_F(MakeFromOBJTest, TakesTheAtlasInMemoryAsItsSavedFileWouldGiveIt)
+{
+    AddMaterial("m", Vec3(0, 0.5f, 1));
+    AddUV(0.25f, 0.75f, 0, 8, 5);
+    AddFace({ { 1, 1 }, { 1, 1 }, { 1, 1 } }, "m");
+    obj.Vertices.push_back(Vec3(0.5f, -0.25f, 0));
+    const std::pair<int, int> sides[] = { { 8, 5 }, { 0, 5 }, { 3, 0 } };
+    for (const auto& [width, height] : sides) {
+        TBitmap atlas;
+        atlas.SetBitsPerPixel(24);
+        atlas.SetWidth(width);
+        atlas.SetHeight(height);
+        if (atlas.HasPixels())
+            atlas.Canvas().FillRect(TRect { 1, 1, 3, 2 });
+        atlas.SaveBmpFile(atlasPath);
+        Build();
+        const std::vector<std::uint8_t> fromFile = mdl.SaveToBytes();
+        mdl.MakeFromOBJ(obj, &atlas, namesPath);
+        EXPECT_TRUE(mdl.SaveToBytes() == fromFile) << width << " x " << height;
+        EXPECT_FALSE(atlas.HasPixels());
+    }
 }
 
 TEST_F(MakeFromOBJTest, StopsOnAnAtlasThatIsNotABitmap)
