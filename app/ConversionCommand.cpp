@@ -2,8 +2,8 @@
 
 #include <new>
 
-#include "util/Errors.h"
 #include "image/Bitmap.h"
+#include "util/Errors.h"
 #include "util/Split.h"
 #include "util/TextFile.h"
 

@@ -17,8 +17,8 @@
 #include "image/Bitmap.h"
 #include "mdl/MDLClass.h"
 #include "obj/OBJClass.h"
-#include "util/Errors.h"
 #include "util/ByteStream.h"
+#include "util/Errors.h"
 #include "util/TextFile.h"
 
 namespace fs = std::filesystem;
@@ -64,8 +64,8 @@ public:
     {
         for (const fs::directory_entry& entry : fs::directory_iterator(FRoot)) {
             if (entry.path().filename() != "work")
-                FuzzFinding("a file was written outside the model's folder: "
-                    + entry.path().string());
+                FuzzFinding(
+                    "a file was written outside the model's folder: " + entry.path().string());
         }
         for (const fs::directory_entry& entry : fs::directory_iterator(FWork))
             fs::remove_all(entry.path());
@@ -160,10 +160,12 @@ void CheckBitmapRoundTrip(const TBitmap& Image)
     again.DecodeBmp(Image.EncodeBmp());
     Check(again.Width() == Image.Width() && again.Height() == Image.Height(),
         "a saved image loads back with another size");
-    Check(again.BitsPerPixel() == Image.BitsPerPixel(), "a saved image loads back with another depth");
+    Check(again.BitsPerPixel() == Image.BitsPerPixel(),
+        "a saved image loads back with another depth");
     std::int64_t compared = 0;
     for (std::int32_t y = 0; y < Image.Height() && compared < ComparedPixelLimit; ++y) {
-        for (std::int32_t x = 0; x < Image.Width() && compared < ComparedPixelLimit; ++x, ++compared) {
+        for (std::int32_t x = 0; x < Image.Width() && compared < ComparedPixelLimit;
+             ++x, ++compared) {
             if (again.PixelColor(x, y) != Image.PixelColor(x, y))
                 FuzzFinding("pixel (" + std::to_string(x) + ", " + std::to_string(y)
                     + ") changed in a round trip");
@@ -275,8 +277,7 @@ struct TOBJRead : public TStatusPanel, public TEventPump
     void ProcessMessages() override { Progress.emplace_back("(pump)"); }
 };
 
-template <typename T>
-void AppendBytes(std::string& out, const T& value)
+template <typename T> void AppendBytes(std::string& out, const T& value)
 {
     out.append(reinterpret_cast<const char*>(&value), sizeof value);
 }
@@ -472,7 +473,8 @@ TFuzzVerdict FuzzConversion(const std::uint8_t* Data, std::size_t Size)
         Check(host.Error != "メモリが不足しています.", "a conversion ran out of memory");
         return TFuzzVerdict::Refused;
     }
-    Check(result == TConversionCommand::TResult::Completed, "a conversion neither completed nor failed");
+    Check(result == TConversionCommand::TResult::Completed,
+        "a conversion neither completed nor failed");
     return TFuzzVerdict::Accepted;
 }
 

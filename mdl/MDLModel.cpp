@@ -7,8 +7,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "mdl/MDLInternal.h"
 #include "image/Bitmap.h"
+#include "mdl/MDLInternal.h"
 #include "obj/OBJClass.h"
 #include "util/TextFile.h"
 

@@ -74,6 +74,8 @@ TEST_P(FuzzReplay, RegressionsGiveNoFinding)
 
 INSTANTIATE_TEST_SUITE_P(Targets, FuzzReplay,
     ::testing::ValuesIn(FuzzTargets, FuzzTargets + FuzzTargetCount),
-    [](const ::testing::TestParamInfo<TFuzzTargetInfo>& info) { return std::string(info.param.Name); });
+    [](const ::testing::TestParamInfo<TFuzzTargetInfo>& info) {
+        return std::string(info.param.Name);
+    });
 
 } // namespace

@@ -15,9 +15,9 @@
 #include <initializer_list>
 #include <iterator>
 #include <limits>
+#include <random>
 #include <sstream>
 #include <string>
-#include <random>
 #include <vector>
 
 #include <gtest/gtest.h>

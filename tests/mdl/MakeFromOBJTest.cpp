@@ -94,8 +94,7 @@ TEST_F(MakeFromOBJTest, ReversesTrianglesAndSplitsQuadsFromTheirFirstCorner)
     ASSERT_EQ(t.Count(), 4);
     EXPECT_EQ(t.ActivityLog, &log);
     const std::int32_t expected[3][6] = {
-        { 2, 1, 0, 6, 5, 4 },
-        { 3, 2, 0, 7, 6, 4 },
+        { 2, 1, 0, 6, 5, 4 }, { 3, 2, 0, 7, 6, 4 },
         { 3, 2, 1, -2, -2, -2 }, // no texture index becomes -2
     };
     for (int i = 0; i < 3; ++i) {
@@ -217,7 +216,8 @@ TEST_F(MakeFromOBJTest, NamesFramesFromTheListFileLineByLine)
 {
     // CR, LF and CR LF all end a line; blanks stay; byte 26 is text here and
     // NUL ends it.
-    WriteText(namesPath, std::string(" walk \rrun\r\n\nj\x1Ump\n", 19) + std::string("\0tail\n", 6));
+    WriteText(
+        namesPath, std::string(" walk \rrun\r\n\nj\x1Ump\n", 19) + std::string("\0tail\n", 6));
     Build();
     EXPECT_EQ(log.Lines.at(0), "Frame name list loaded.");
     EXPECT_EQ(mdl.FrameNames, (std::vector<std::string> { " walk ", "run", "", "j\x1Ump" }));
@@ -263,7 +263,8 @@ TEST_F(MakeFromOBJTest, FillsTheHeaderAndCentresFrameZero)
     EXPECT_EQ(h.NumSkins, 0);
     EXPECT_EQ(h.Reserved1 | h.Reserved2 | h.SkinWidth | h.SkinHeight | h.Flags | h.Reserved4, 0);
     EXPECT_EQ(log.Lines,
-        (std::vector<std::string> { "Using default frame name.", "MDL status:3Verts,1Faces,3UV Verts" }));
+        (std::vector<std::string> {
+            "Using default frame name.", "MDL status:3Verts,1Faces,3UV Verts" }));
 
     // A second build starts from nothing and centres its own frame 0.
     mdl.AddFrame(obj);

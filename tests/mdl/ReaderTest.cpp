@@ -134,7 +134,8 @@ TEST(MDLReader, RefusesEveryTruncationAndTrailingBytes)
     std::vector<std::uint8_t> longer = bytes;
     longer.push_back(0);
     EXPECT_EQ(LoadError(longer), "The MDL5 file has 1 bytes after its last frame.");
-    EXPECT_NE(LoadError(std::vector<std::uint8_t>(bytes.begin(), bytes.end() - 1)).find("truncated"),
+    EXPECT_NE(
+        LoadError(std::vector<std::uint8_t>(bytes.begin(), bytes.end() - 1)).find("truncated"),
         std::string::npos);
 }
 
@@ -152,7 +153,8 @@ TEST(MDLReader, RefusesHeadersAndBlocksThatCannotBeRight)
     EXPECT_EQ(with(NumSkinsAt, 3), "The MDL5 header counts 3 skins; a model has at most 2.");
     for (std::size_t at : { NumSkinsAt, NumVertsAt, NumTrisAt, NumFramesAt, NumSkinVertsAt })
         EXPECT_NE(with(at, -1).find("is negative (-1)"), std::string::npos) << at;
-    EXPECT_EQ(with(FirstSkinAt, 6), "Skin 1 of the MDL5 file has the unknown type 6 (4 and 5 are known).");
+    EXPECT_EQ(with(FirstSkinAt, 6),
+        "Skin 1 of the MDL5 file has the unknown type 6 (4 and 5 are known).");
     EXPECT_NE(with(FirstSkinAt + 4, -3).find("size -3 x 2"), std::string::npos);
 
     // Counts far beyond the file are refused before anything is allocated.
@@ -163,7 +165,8 @@ TEST(MDLReader, RefusesHeadersAndBlocksThatCannotBeRight)
     // The first frame follows the 84-byte header, the skins, 2 skin vertices
     // and 3 triangles.
     const std::size_t firstFrameAt = 84 + (12 + 3 * 2 * 4) + (12 + 3 * 2 * 3) + 2 * 4 + 3 * 12;
-    EXPECT_EQ(with(firstFrameAt, 3), "Frame 0 of the MDL5 file has the unknown type 3 (2 is known).");
+    EXPECT_EQ(
+        with(firstFrameAt, 3), "Frame 0 of the MDL5 file has the unknown type 3 (2 is known).");
 
     TMDLModel mdl;
     mdl.LoadFromBytes(good.data(), good.size());

@@ -23,7 +23,8 @@ constexpr std::size_t BlockSizes[] = { 1, 2, 3, 7, 64, 4096 };
 // A mesh of Count vertices (with normals and texture coordinates) and faces
 // over them, in the spellings the quick routes take and in every other one
 // the reader accepts; Bad, when not empty, replaces line BadLine.
-std::string Mesh(int count, const std::string& lineEnd, int badLine = -1, const std::string& bad = "")
+std::string Mesh(
+    int count, const std::string& lineEnd, int badLine = -1, const std::string& bad = "")
 {
     std::vector<std::string> lines = { "# mesh", "mtllib m.mtl", "o part" };
     for (int i = 0; i < count; ++i) {
@@ -44,30 +45,32 @@ std::string Mesh(int count, const std::string& lineEnd, int badLine = -1, const 
         lines.push_back(i % 5 == 0 ? "vn 0 0 1 extra" : "vn -0.577350 0.577350 0.577350");
         lines.push_back(i % 9 == 0 ? "vt 0.5 0.5" + std::string("\x01") : "vt 0.25 0.75");
         if (i >= 3) {
-            const std::string a = std::to_string(i + 1), b = std::to_string(i), c = std::to_string(i - 1);
+            const std::string a = std::to_string(i + 1), b = std::to_string(i),
+                              c = std::to_string(i - 1);
             switch (i % 8) {
             case 0:
-                lines.push_back("f " + a + "/" + a + "/" + a + " " + b + "/" + b + "/" + b + " " + c + "/"
-                    + c + "/" + c);
+                lines.push_back("f " + a + "/" + a + "/" + a + " " + b + "/" + b + "/" + b + " " + c
+                    + "/" + c + "/" + c);
                 break;
             case 1:
                 lines.push_back("f -1//-1 -2//-2 -3//-3 -4//-4"); // negative, no texture index
                 break;
             case 2:
                 lines.push_back("usemtl mat" + std::to_string(i % 3));
-                lines.push_back("fo " + a + "/" + a + "/" + a + "\t" + b + "/" + b + "/" + b + " " + c
-                    + "/" + c + "/" + c + " ");
+                lines.push_back("fo " + a + "/" + a + "/" + a + "\t" + b + "/" + b + "/" + b + " "
+                    + c + "/" + c + "/" + c + " ");
                 break;
             case 3:
-                lines.push_back("f $1/x2/0x3 " + b + "/" + b + "/" + b + "  " + c + "/" + c + "/" + c);
+                lines.push_back(
+                    "f $1/x2/0x3 " + b + "/" + b + "/" + b + "  " + c + "/" + c + "/" + c);
                 break;
             case 4:
-                lines.push_back("f " + a + "/-99999/" + a + " " + b + "/" + b + "/" + b + " " + c + "/"
-                    + c + "/" + c + " " + a + "/1/1 ignored");
+                lines.push_back("f " + a + "/-99999/" + a + " " + b + "/" + b + "/" + b + " " + c
+                    + "/" + c + "/" + c + " " + a + "/1/1 ignored");
                 break;
             default:
-                lines.push_back("f " + a + "/" + a + "/" + a + " " + b + "/" + b + "/" + b + " " + c + "/"
-                    + c + "/" + c);
+                lines.push_back("f " + a + "/" + a + "/" + a + " " + b + "/" + b + "/" + b + " " + c
+                    + "/" + c + "/" + c);
             }
         }
     }
@@ -89,7 +92,8 @@ protected:
         for (std::size_t blockSize : BlockSizes) {
             if (blockSize < 7 && text.size() > 20000)
                 continue; // a byte at a time over a large file proves nothing more
-            EXPECT_EQ(OBJReadDifference(path, blockSize), "") << what << ", blocks of " << blockSize;
+            EXPECT_EQ(OBJReadDifference(path, blockSize), "")
+                << what << ", blocks of " << blockSize;
         }
     }
 
@@ -128,8 +132,8 @@ TEST_F(ParallelRead, FailsOnTheSameLineWithTheSameProgressShown)
         // Early, in the middle and on the last line, alternately in a vertex
         // part and a face part of the file.
         for (int line : { 3, 400 + k, 1800 - 1 }) {
-            ExpectSameAsOnePass(Mesh(600, k % 2 ? "\n" : "\r\n", line, bad), "'" + bad + "' on line "
-                + std::to_string(line));
+            ExpectSameAsOnePass(Mesh(600, k % 2 ? "\n" : "\r\n", line, bad),
+                "'" + bad + "' on line " + std::to_string(line));
         }
         ++k;
     }
@@ -138,9 +142,11 @@ TEST_F(ParallelRead, FailsOnTheSameLineWithTheSameProgressShown)
 TEST_F(ParallelRead, GivesWhatOnePassGivesOnTheFuzzSeeds)
 {
     int files = 0;
-    for (const fs::directory_entry& entry : fs::directory_iterator(fs::path(TARVEX_FUZZ_SEEDS) / "obj")) {
+    for (const fs::directory_entry& entry :
+        fs::directory_iterator(fs::path(TARVEX_FUZZ_SEEDS) / "obj")) {
         const std::vector<std::uint8_t> bytes = ReadAllBytes(entry.path().string());
-        ExpectSameAsOnePass(std::string(bytes.begin(), bytes.end()), entry.path().filename().string());
+        ExpectSameAsOnePass(
+            std::string(bytes.begin(), bytes.end()), entry.path().filename().string());
         ++files;
     }
     EXPECT_GT(files, 5);
