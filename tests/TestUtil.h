@@ -9,11 +9,25 @@
 #include <functional>
 #include <iterator>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <unistd.h>
+
+// The message of the error of type E that Call raises; a test failure, and
+// an empty text, when it raises none.
+template <typename E, typename TCall> std::string MessageOfThrown(TCall&& Call)
+{
+    try {
+        Call();
+    } catch (const E& e) {
+        return e.Message();
+    }
+    ADD_FAILURE() << "no " << typeid(E).name() << " was raised";
+    return std::string();
+}
 
 // A fresh, empty folder for the running test, removed again with the object.
 class TScratchDir

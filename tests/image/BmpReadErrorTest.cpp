@@ -20,12 +20,8 @@ TEST(BmpLoadError, MissingFileRaisesFOpenErrorNamingIt)
     TScratchDir dir;
     const std::string path = dir.File("nothing.bmp");
     TBitmap image;
-    try {
-        image.LoadBmpFile(path);
-        ADD_FAILURE() << "no error";
-    } catch (const EFOpenError& e) {
-        EXPECT_EQ(e.Message(), "ファイル " + path + " は開けません");
-    }
+    EXPECT_EQ(MessageOfThrown<EFOpenError>([&] { image.LoadBmpFile(path); }),
+        "ファイル " + path + " は開けません");
 }
 
 TEST(BmpLoadError, DirectoryRaisesFOpenError)
@@ -160,19 +156,11 @@ TEST_P(BmpLoadFailure, RaisesAndLeavesTheImageAsItWas)
     const std::string path = dir.File("bad.bmp");
     WriteAllBytes(path, GetParam().File);
     if (GetParam().Expected == TFailure::Read) {
-        try {
-            image.LoadBmpFile(path);
-            ADD_FAILURE() << "no error";
-        } catch (const EReadError& e) {
-            EXPECT_EQ(e.Message(), "ストリームからの読み込みエラー");
-        }
+        EXPECT_EQ(MessageOfThrown<EReadError>([&] { image.LoadBmpFile(path); }),
+            "ストリームからの読み込みエラー");
     } else {
-        try {
-            image.LoadBmpFile(path);
-            ADD_FAILURE() << "no error";
-        } catch (const EInvalidGraphic& e) {
-            EXPECT_EQ(e.Message(), "ビットマップイメージが不正です");
-        }
+        EXPECT_EQ(MessageOfThrown<EInvalidGraphic>([&] { image.LoadBmpFile(path); }),
+            "ビットマップイメージが不正です");
     }
     EXPECT_EQ(image.Width(), 2);
     EXPECT_EQ(image.Height(), 2);

@@ -88,12 +88,8 @@ TEST(BmpSave, UncreatableFileRaisesFCreateErrorNamingIt)
     TBitmap image;
     MakeWhite24(image, 1, 1);
     const std::string path = dir.File("missing/out.bmp");
-    try {
-        image.SaveBmpFile(path);
-        ADD_FAILURE() << "no error";
-    } catch (const EFCreateError& e) {
-        EXPECT_EQ(e.Message(), "ファイル " + path + " を作成できません");
-    }
+    EXPECT_EQ(MessageOfThrown<EFCreateError>([&] { image.SaveBmpFile(path); }),
+        "ファイル " + path + " を作成できません");
 }
 
 TEST(BmpSave, FullDiskRaisesWriteError)
@@ -102,12 +98,8 @@ TEST(BmpSave, FullDiskRaisesWriteError)
         GTEST_SKIP() << "no /dev/full on this system";
     TBitmap image;
     MakeWhite24(image, 4, 4);
-    try {
-        image.SaveBmpFile("/dev/full");
-        ADD_FAILURE() << "no error";
-    } catch (const EWriteError& e) {
-        EXPECT_EQ(e.Message(), "ストリームへの書き込みエラー");
-    }
+    EXPECT_EQ(MessageOfThrown<EWriteError>([&] { image.SaveBmpFile("/dev/full"); }),
+        "ストリームへの書き込みエラー");
 }
 
 TEST(BmpSave, MadeImageLoadsBackUnchanged)

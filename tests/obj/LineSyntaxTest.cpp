@@ -30,26 +30,29 @@ TEST(ClassifyLine, GivesWhatTheKeywordRuleGives)
 
 TEST(QuickIndex, TakesPlainIndicesAsStrToIntDoes)
 {
-    // The plain index and the text after it, which is left unread.
-    const std::string_view taken[]
-        = { "7", "0", "-12", "000000001", "999999999", "-999999999", "12/3", "-4 5", "5x" };
-    for (const std::string_view text : taken) {
-        const char* at = text.data();
-        std::int32_t value = 0;
-        ASSERT_TRUE(QuickIndex(at, text.data() + text.size(), value)) << text;
-        const std::size_t length = static_cast<std::size_t>(at - text.data());
-        EXPECT_EQ(value, StrToInt(text.substr(0, length))) << text;
-        EXPECT_TRUE(length == text.size() || !IsDigit(text[length])) << text;
-    }
-    // Signs, hexadecimal and ten digits or more are left to StrToInt.
-    const std::string_view refused[]
-        = { "", "-", "+1", "$1", "x1", "/1", " 1", "1000000000", "-2147483648" };
-    for (const std::string_view text : refused) {
-        const char* at = text.data();
+    // Plain indices are taken, with the text after them left unread; signs,
+    // hexadecimal and ten digits or more are left to StrToInt.
+    const struct
+    {
+        std::string_view Text;
+        bool Taken;
+    } cases[] = { { "7", true }, { "0", true }, { "-12", true }, { "000000001", true },
+        { "999999999", true }, { "-999999999", true }, { "12/3", true }, { "-4 5", true },
+        { "5x", true }, { "", false }, { "-", false }, { "+1", false }, { "$1", false },
+        { "x1", false }, { "/1", false }, { " 1", false }, { "1000000000", false },
+        { "-2147483648", false } };
+    for (const auto& c : cases) {
+        const char* at = c.Text.data();
         std::int32_t value = 42;
-        EXPECT_FALSE(QuickIndex(at, text.data() + text.size(), value)) << text;
-        EXPECT_EQ(at, text.data()) << text;
-        EXPECT_EQ(value, 42) << text;
+        ASSERT_EQ(QuickIndex(at, c.Text.data() + c.Text.size(), value), c.Taken) << c.Text;
+        const std::size_t length = static_cast<std::size_t>(at - c.Text.data());
+        if (c.Taken) {
+            EXPECT_EQ(value, StrToInt(c.Text.substr(0, length))) << c.Text;
+            EXPECT_TRUE(length == c.Text.size() || !IsDigit(c.Text[length])) << c.Text;
+        } else {
+            EXPECT_EQ(length, 0u) << c.Text;
+            EXPECT_EQ(value, 42) << c.Text;
+        }
     }
 }
 
