@@ -53,6 +53,8 @@ struct TRGBQuad
 
 enum TBrushStyle { bsSolid, bsClear };
 enum TPenStyle { psSolid, psClear };
+// The only pen mode: the pen colour replaces the pixels it covers.
+enum TPenMode { pmCopy };
 
 struct TBrush
 {
@@ -65,6 +67,7 @@ class TPen
 public:
     TColor Color = clBlack;
     TPenStyle Style = psSolid;
+    TPenMode Mode = pmCopy;
 
     int Width() const { return FWidth; }
     // A negative width is ignored and leaves the width as it was.

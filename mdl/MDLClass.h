@@ -144,9 +144,8 @@ class TMDLTriangles
 public:
     std::vector<TMDLTriangle> Items;
     TActivityLog* ActivityLog = nullptr;
-    // One per triangle: the index of the OBJ material whose colour paints it
-    // on the colour skin, or NoMaterial.
-    std::vector<std::int32_t> Materials;
+    // One per triangle: the material whose colour paints it on the colour skin.
+    std::vector<std::string> MaterialNames;
 
     std::int32_t Count() const { return static_cast<std::int32_t>(Items.size()); }
     void Log(const std::string& Text);

@@ -27,6 +27,12 @@ void TMDLModel::PaintColourSkin(const TOBJModel& OBJModel, std::int32_t Width, s
     colours.reserve(OBJModel.Materials.size());
     for (const TOBJMaterial& material : OBJModel.Materials)
         colours.push_back(VecToColor(material.Kd));
+    // The material of each triangle, found before the painting threads start.
+    std::vector<std::int32_t> materialOf;
+    materialOf.reserve(Triangles->MaterialNames.size());
+    TMaterialLookup materials(OBJModel.Materials);
+    for (const std::string& name : Triangles->MaterialNames)
+        materialOf.push_back(materials.Find(name));
 
     // Paints the Rows rows of the skin from row Top down on Band, whose row 0
     // is the skin's row Top. What a pixel gets depends only on differences
@@ -48,7 +54,7 @@ void TMDLModel::PaintColourSkin(const TOBJModel& OBJModel, std::int32_t Width, s
             const TMDLTriangle& triangle = Triangles->Items[i];
             // A triangle without a material keeps the colours of the last
             // one that had one.
-            const std::int32_t material = Triangles->Materials[i];
+            const std::int32_t material = materialOf[i];
             if (material != NoMaterial) {
                 canvas.Pen.Color = colours[static_cast<std::size_t>(material)];
                 canvas.Brush.Color = canvas.Pen.Color;

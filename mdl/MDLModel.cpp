@@ -113,9 +113,7 @@ void TMDLModel::MakeFromOBJ(
 
 void TMDLModel::Triangulate(const TOBJModel& OBJModel)
 {
-    const std::vector<std::int32_t> materialOf = OBJModel.ResolveMaterialNames().OfFace;
-    std::int32_t material = NoMaterial;
-    auto add = [this, &material](const TOBJFace& face, int a, int b, int c) {
+    auto add = [this](const TOBJFace& face, int a, int b, int c) {
         const TOBJCorner* corners[3] = { &face.Corners[a], &face.Corners[b], &face.Corners[c] };
         TMDLTriangle triangle;
         for (int k = 0; k < 3; ++k) {
@@ -123,13 +121,11 @@ void TMDLModel::Triangulate(const TOBJModel& OBJModel)
             triangle.UVIndex[k] = ToZeroBased(corners[k]->UV);
         }
         Triangles->Items.push_back(triangle);
-        Triangles->Materials.push_back(material);
+        Triangles->MaterialNames.push_back(face.MaterialName);
     };
     Triangles->Items.reserve(static_cast<std::size_t>(std::max(OBJModel.TriangleCount, 0)));
-    Triangles->Materials.reserve(Triangles->Items.capacity());
-    for (std::size_t f = 0; f < OBJModel.Faces.size(); ++f) {
-        const TOBJFace& face = OBJModel.Faces[f];
-        material = materialOf[f];
+    Triangles->MaterialNames.reserve(Triangles->Items.capacity());
+    for (const TOBJFace& face : OBJModel.Faces) {
         // The corners in reverse order turn the OBJ winding into the engine's.
         if (face.CornerCount == 3) {
             add(face, 2, 1, 0);
@@ -146,12 +142,12 @@ void TMDLModel::MakeSkinVerts(const TOBJModel& OBJModel)
     SkinVerts->Items.reserve(OBJModel.UVs.size());
     for (const TOBJUV& uv : OBJModel.UVs) {
         // A 16-bit integer times a single is exact in extended precision.
-        const std::uint16_t across = Low16(std::trunc(uv.Rect.W * static_cast<Extended>(uv.U)));
-        const std::uint16_t down = Low16(std::trunc(uv.Rect.H * static_cast<Extended>(uv.V)));
+        const std::uint16_t across = Low16(std::trunc(uv.RectW * static_cast<Extended>(uv.U)));
+        const std::uint16_t down = Low16(std::trunc(uv.RectH * static_cast<Extended>(uv.V)));
         TMDLSkinVert vert;
-        vert.U = static_cast<std::uint16_t>(uv.Rect.X + across);
+        vert.U = static_cast<std::uint16_t>(uv.RectX + across);
         // v = 1 is the top row of the texture, v = 0 its bottom edge.
-        vert.V = static_cast<std::uint16_t>(uv.Rect.H - down - uv.Rect.Y);
+        vert.V = static_cast<std::uint16_t>(uv.RectH - down - uv.RectY);
         SkinVerts->Items.push_back(vert);
     }
 }

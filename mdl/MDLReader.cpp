@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "mdl/MDLInternal.h"
-#include "obj/OBJClass.h" // NoMaterial
 #include "util/ByteStream.h"
 #include "util/FileIO.h"
 
@@ -138,7 +137,7 @@ void TMDLModel::LoadFromBytes(const std::uint8_t* Data, std::size_t Size)
     auto triangles = std::make_unique<TMDLTriangles>();
     triangles->ActivityLog = ActivityLog;
     triangles->Items.resize(std::size_t(header.NumTris));
-    triangles->Materials.assign(std::size_t(header.NumTris), NoMaterial);
+    triangles->MaterialNames.resize(std::size_t(header.NumTris));
     for (TMDLTriangle& triangle : triangles->Items) {
         for (std::int32_t& index : triangle.VertexIndex)
             index = in.U16();

@@ -50,7 +50,7 @@ void TOBJModel::SetUVRect(std::int32_t UVIndex, std::int32_t MaterialIndex)
         return;
     const TOBJMaterial& material = Materials[static_cast<std::size_t>(MaterialIndex)];
     TOBJUV& uv = UVs[static_cast<std::size_t>(UVIndex - 1)];
-    uv.Rect = material.Rect;
+    uv.Rect() = material.Rect();
 }
 
 void TOBJModel::UnifyTextures(const std::string& AtlasFileName)
@@ -71,11 +71,12 @@ void TOBJModel::UnifyTextures(const std::string& AtlasFileName, TBitmap& Atlas)
 
     // The faces of each material, in list order, gathered once instead of
     // scanning every face for every material.
-    const TMaterialResolution materials = ResolveMaterialNames();
+    TMaterialLookup materials(Materials);
     std::vector<std::vector<std::size_t>> facesOf(Materials.size());
     for (std::size_t f = 0; f < Faces.size(); ++f) {
-        if (materials.OfFace[f] != NoMaterial)
-            facesOf[static_cast<std::size_t>(materials.OfFace[f])].push_back(f);
+        const std::int32_t found = materials.Find(Faces[f].MaterialName);
+        if (found != NoMaterial)
+            facesOf[static_cast<std::size_t>(found)].push_back(f);
     }
 
     for (std::size_t i = 0; i < Materials.size(); ++i) {
@@ -97,7 +98,7 @@ void TOBJModel::UnifyTextures(const std::string& AtlasFileName, TBitmap& Atlas)
 
         const auto known = placed.find(material.MapKd);
         if (known != placed.end()) {
-            material.Rect = known->second;
+            material.Rect() = known->second;
         } else {
             tile.LoadBmpFile(texturePath);
             const std::int32_t left = atlas.Width();
@@ -105,14 +106,14 @@ void TOBJModel::UnifyTextures(const std::string& AtlasFileName, TBitmap& Atlas)
             atlas.SetWidth(left + tile.Width());
             if (atlas.Height() < tile.Height())
                 atlas.SetHeight(tile.Height());
-            material.Rect = TAtlasRect { static_cast<std::uint16_t>(left), 0,
+            material.Rect() = TAtlasRect { static_cast<std::uint16_t>(left), 0,
                 static_cast<std::uint16_t>(tile.Width()),
                 static_cast<std::uint16_t>(tile.Height()) };
             TCanvas& canvas = atlas.Canvas();
             canvas.CopyMode = cmSrcCopy;
             canvas.StretchCopy(TRect { left, 0, atlas.Width(), tile.Height() }, tile.Canvas(),
                 TRect { 0, 0, tile.Width(), tile.Height() });
-            placed.emplace(material.MapKd, material.Rect);
+            placed.emplace(material.MapKd, material.Rect());
             // The texture is in the atlas now. Its pixels are dropped, so a
             // large one is not held while the atlas grows or is written;
             // depth and colour table stay for the next placeholder.
@@ -130,7 +131,7 @@ void TOBJModel::UnifyTextures(const std::string& AtlasFileName, TBitmap& Atlas)
 
         // Every material of a name stamps the faces of that name, so where
         // names repeat the last such material's rectangle stays.
-        for (const std::size_t f : facesOf[static_cast<std::size_t>(materials.FirstOfName[i])]) {
+        for (const std::size_t f : facesOf[static_cast<std::size_t>(materials.FirstOfName(i))]) {
             const TOBJFace& face = Faces[f];
             for (int k = 0; k < face.CornerCount && k < 4; ++k)
                 SetUVRect(face.Corners[k].UV, static_cast<std::int32_t>(i));

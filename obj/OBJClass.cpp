@@ -25,7 +25,7 @@ void TOBJModel::Log(const std::string& Text)
 
 void TOBJModel::AddUV(float U, float V)
 {
-    UVs.push_back(TOBJUV { U, V, TAtlasRect {} });
+    UVs.push_back(TOBJUV { TAtlasRect {}, U, V });
 }
 
 void TOBJModel::LoadOBJ(const std::string& FileName, const std::string& MTLFileName)
@@ -45,37 +45,36 @@ void TOBJModel::LoadOBJ(const std::string& FileName, const std::string& MTLFileN
         AssignDefaultUVs();
 }
 
-TMaterialResolution TOBJModel::ResolveMaterialNames() const
+TMaterialLookup::TMaterialLookup(const std::vector<TOBJMaterial>& Materials)
 {
-    TMaterialResolution resolution;
-    std::unordered_map<std::string_view, std::int32_t> byName;
-    resolution.FirstOfName.reserve(Materials.size());
+    FFirstOfName.reserve(Materials.size());
     for (std::size_t i = 0; i < Materials.size(); ++i) {
-        const auto entry = byName.emplace(Materials[i].Name, static_cast<std::int32_t>(i));
-        resolution.FirstOfName.push_back(entry.first->second);
+        const auto entry = FByName.emplace(Materials[i].Name, static_cast<std::int32_t>(i));
+        FFirstOfName.push_back(entry.first->second);
     }
-    // Faces come in runs of one material: a name is looked up once per run.
-    resolution.OfFace.reserve(Faces.size());
-    std::int32_t runMaterial = NoMaterial;
-    for (std::size_t f = 0; f < Faces.size(); ++f) {
-        const std::string& name = Faces[f].MaterialName;
-        if (f == 0 || name != Faces[f - 1].MaterialName) {
-            const auto found = byName.find(name);
-            runMaterial = found != byName.end() ? found->second : NoMaterial;
-        }
-        resolution.OfFace.push_back(runMaterial);
-    }
-    return resolution;
+}
+
+std::int32_t TMaterialLookup::Find(const std::string& Name)
+{
+    if (FAskedBefore && Name == FLastName)
+        return FLastFound;
+    const auto found = FByName.find(Name);
+    FLastFound = found != FByName.end() ? found->second : NoMaterial;
+    FLastName = Name;
+    FAskedBefore = true;
+    return FLastFound;
 }
 
 void TOBJModel::AssignDefaultUVs()
 {
-    const std::vector<std::int32_t> materialOf = ResolveMaterialNames().OfFace;
-    for (std::size_t f = 0; f < Faces.size(); ++f) {
-        TOBJFace& face = Faces[f];
-        if (face.Corners[0].UV != NoUV || materialOf[f] == NoMaterial)
+    TMaterialLookup materials(Materials);
+    for (TOBJFace& face : Faces) {
+        if (face.Corners[0].UV != NoUV)
             continue;
-        TOBJMaterial& material = Materials[static_cast<std::size_t>(materialOf[f])];
+        const std::int32_t found = materials.Find(face.MaterialName);
+        if (found == NoMaterial)
+            continue;
+        TOBJMaterial& material = Materials[static_cast<std::size_t>(found)];
         if (!material.DefaultUVsMade) {
             for (int k = 0; k < 4; ++k) {
                 AddUV(DefaultU[k], DefaultV[k]);

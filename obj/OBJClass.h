@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "obj/Numbers.h"
@@ -56,16 +58,21 @@ struct TOBJFace
     std::string MaterialName;
 };
 
-// A place in the texture atlas, in pixels: left, top, width, height.
+// A place in the texture atlas, in pixels: left, top, width, height. A
+// material has one, and so does each texture coordinate (the rectangle of the
+// material whose faces use it); Rect() is the rectangle as one value.
 struct TAtlasRect
 {
-    std::uint16_t X;
-    std::uint16_t Y;
-    std::uint16_t W;
-    std::uint16_t H;
+    std::uint16_t RectX;
+    std::uint16_t RectY;
+    std::uint16_t RectW;
+    std::uint16_t RectH;
+
+    TAtlasRect& Rect() { return *this; }
+    const TAtlasRect& Rect() const { return *this; }
 };
 
-struct TOBJMaterial
+struct TOBJMaterial : TAtlasRect
 {
     std::string Name;
     // Colours: red, green, blue as X, Y, Z, nominally 0 to 1.
@@ -75,32 +82,41 @@ struct TOBJMaterial
     float Ns;
     // The texture name; UnifyTextures fills it in when it is empty.
     std::string MapKd;
-    // The material's place in the atlas.
-    TAtlasRect Rect;
     bool DefaultUVsMade;
     // 1-based indices into UVs for corners 1 to 4; 0 until made.
     std::int32_t DefaultUV[4];
 };
 
-// What the material names of the faces stand for, worked out once for the
-// stages that need it (default coordinates, the atlas, the colour skin).
-// Names compare byte for byte; a name stands for the first material of that
-// name.
 constexpr std::int32_t NoMaterial = -1;
-struct TMaterialResolution
+
+// Material names to material indices, the one way every stage that needs a
+// material by name (default coordinates, the atlas, the colour skin) finds
+// it: names compare byte for byte, and a name stands for the first material
+// of that name.
+class TMaterialLookup
 {
-    // Per face: the index of the material its name stands for, or NoMaterial.
-    std::vector<std::int32_t> OfFace;
-    // Per material: the index of the first material of its name.
-    std::vector<std::int32_t> FirstOfName;
+public:
+    explicit TMaterialLookup(const std::vector<TOBJMaterial>& Materials);
+    // The index of the material Name stands for, or NoMaterial. Faces and
+    // triangles come in runs of one material, so a name equal to the one
+    // asked for last is answered without a search.
+    std::int32_t Find(const std::string& Name);
+    // The material that the name of material Index stands for: Index
+    // itself, or an earlier material of the same name.
+    std::int32_t FirstOfName(std::size_t Index) const { return FFirstOfName[Index]; }
+
+private:
+    std::unordered_map<std::string_view, std::int32_t> FByName;
+    std::vector<std::int32_t> FFirstOfName;
+    std::string FLastName;
+    std::int32_t FLastFound = NoMaterial;
+    bool FAskedBefore = false;
 };
 
-struct TOBJUV
+struct TOBJUV : TAtlasRect
 {
     float U;
     float V;
-    // The atlas rectangle of the material whose faces use this coordinate.
-    TAtlasRect Rect;
 };
 
 class TOBJModel
@@ -133,7 +149,6 @@ public:
     std::int32_t MaterialCount() const { return static_cast<std::int32_t>(Materials.size()); }
 
     void Log(const std::string& Text);
-    TMaterialResolution ResolveMaterialNames() const;
 
     // Reads the MTL file when MTLFileName names an existing file, then the OBJ
     // file, then makes the default texture coordinates. An empty MTLFileName

@@ -161,7 +161,7 @@ private:
     }
 
     // As TOBJModel::AddUV, onto this reader's list.
-    void AddUV(float u, float v) { FLists.UVs.push_back(TOBJUV { u, v, TAtlasRect {} }); }
+    void AddUV(float u, float v) { FLists.UVs.push_back(TOBJUV { TAtlasRect {}, u, v }); }
 
     // One corner of the plain forms "v/vt/vn" and "v//vn" at At.
     bool QuickCorner(const char*& at, const char* end, TOBJCorner& corner) const

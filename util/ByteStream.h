@@ -121,7 +121,6 @@ public:
     TByteWriter() = default;
     TByteWriter(TSink Sink, void* Context);
 
-    void U8(std::uint8_t Value) { Bytes(&Value, 1); }
     void U16(std::uint16_t Value);
     void U32(std::uint32_t Value);
     void I32(std::int32_t Value) { U32(static_cast<std::uint32_t>(Value)); }

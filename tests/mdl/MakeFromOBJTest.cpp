@@ -46,7 +46,7 @@ protected:
     }
     void AddUV(float u, float v, std::uint16_t x, std::uint16_t w, std::uint16_t h)
     {
-        obj.UVs.push_back(TOBJUV { u, v, x, 0, w, h });
+        obj.UVs.push_back(TOBJUV { { x, 0, w, h }, u, v });
     }
     // A white atlas of the given size.
     std::string WriteAtlas(int width, int height)
@@ -81,17 +81,13 @@ TEST_F(MakeFromOBJTest, ReversesTrianglesAndSplitsQuadsFromTheirFirstCorner)
 {
     for (int i = 0; i < 4; ++i)
         obj.Vertices.push_back(Vec3Zero());
-    AddMaterial("deck", Vec3(1, 1, 1));
-    AddMaterial("hull", Vec3(1, 1, 1));
-    AddMaterial("deck", Vec3(0, 0, 0)); // a name stands for its first material
     AddFace({ { 1, 5 }, { 2, 6 }, { 3, 7 }, { 4, 8 } }, "hull");
     AddFace({ { 1, 5 }, { 2, 6 } }); // too few corners: no triangle
     AddFace({ { 2, NoUV }, { 3, NoUV }, { 4, NoUV } }, "deck");
-    AddFace({ { 1, 1 }, { 2, 2 }, { 3, 3 } }, "keel");
     Build();
 
     const TMDLTriangles& t = *mdl.Triangles;
-    ASSERT_EQ(t.Count(), 4);
+    ASSERT_EQ(t.Count(), 3);
     EXPECT_EQ(t.ActivityLog, &log);
     const std::int32_t expected[3][6] = {
         { 2, 1, 0, 6, 5, 4 }, { 3, 2, 0, 7, 6, 4 },
@@ -103,8 +99,8 @@ TEST_F(MakeFromOBJTest, ReversesTrianglesAndSplitsQuadsFromTheirFirstCorner)
             EXPECT_EQ(t.Items[i].UVIndex[k], expected[i][3 + k]) << i;
         }
     }
-    EXPECT_EQ(t.Materials, (std::vector<std::int32_t> { 1, 1, 0, NoMaterial }));
-    EXPECT_EQ(mdl.Header.NumTris, 4);
+    EXPECT_EQ(t.MaterialNames, (std::vector<std::string> { "hull", "hull", "deck" }));
+    EXPECT_EQ(mdl.Header.NumTris, 3);
 }
 
 TEST_F(MakeFromOBJTest, PlacesSkinVerticesInAtlasPixelsFromTheTop)

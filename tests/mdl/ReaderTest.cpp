@@ -26,7 +26,7 @@ std::vector<std::uint8_t> SampleModelBytes()
     TOBJModel obj;
     obj.Vertices = { Vec3(0, 0, 0), Vec3(1, 0, 0), Vec3(0, 1, 0), Vec3(0, 0, 1) };
     obj.Normals = { Vec3(0, 0, 1), Vec3(1, 0, 0), Vec3(0, 1, 0), Vec3(1, 1, 1) };
-    obj.UVs = { TOBJUV { 0, 0, 0, 0, 3, 2 }, TOBJUV { 1, 1, 0, 0, 3, 2 } };
+    obj.UVs = { TOBJUV { { 0, 0, 3, 2 }, 0, 0 }, TOBJUV { { 0, 0, 3, 2 }, 1, 1 } };
     TOBJMaterial material {};
     material.Name = "m";
     material.Kd = Vec3(0.5f, 0.25f, 1);

@@ -306,7 +306,7 @@ TEST_F(LoadOBJ, ReadsMaterials)
     EXPECT_EQ(first.Ns, 96.078431f);
     // Options before the name take its place.
     EXPECT_EQ(first.MapKd, "-s");
-    EXPECT_EQ(first.Rect.W, 0);
+    EXPECT_EQ(first.RectW, 0);
     EXPECT_FALSE(first.DefaultUVsMade);
     EXPECT_EQ(Model.Materials[1].Name, "");
     EXPECT_EQ(Model.Materials[1].MapKd, "textures\\Wood");

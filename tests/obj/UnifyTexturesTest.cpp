@@ -27,7 +27,7 @@ using TRect4 = std::array<int, 4>;
 
 template <typename T> TRect4 RectOf(const T& item)
 {
-    return { item.Rect.X, item.Rect.Y, item.Rect.W, item.Rect.H };
+    return { item.RectX, item.RectY, item.RectW, item.RectH };
 }
 
 // A BMP file of one flat colour, made by the image layer itself.
@@ -404,7 +404,7 @@ TEST(UnifyTextures, AtlasPastSixteenBitsRaisesRangeErrorWithoutSaving)
         }
         EXPECT_FALSE(std::filesystem::exists(dir.File("model.bmp")));
         // What was set before the failure stays.
-        EXPECT_EQ(model.Materials[0].Rect.W, c.FirstWidth);
+        EXPECT_EQ(model.Materials[0].RectW, c.FirstWidth);
     }
 }
 
@@ -412,7 +412,7 @@ TEST(SetUVRect, CopiesMaterialRectangleAndSkipsIndicesThatAddressNothing)
 {
     TOBJModel model;
     AddMaterial(model, "M", "m.bmp");
-    model.Materials[0].Rect = TAtlasRect { 1, 2, 65535, 4 };
+    model.Materials[0].Rect() = TAtlasRect { 1, 2, 65535, 4 };
     AddUVs(model, 2);
     model.UVs.shrink_to_fit();
     model.Materials.shrink_to_fit();
