@@ -57,10 +57,8 @@ std::string NowTimeStamp()
 TConversionNames TConversionNames::FromOBJFile(const std::string& OBJFile)
 {
     TConversionNames names;
-    const std::size_t slash = OBJFile.rfind('/');
-    const std::size_t nameAt = slash == std::string::npos ? 0 : slash + 1;
-    names.Dir = OBJFile.substr(0, nameAt);
-    std::string name = OBJFile.substr(nameAt);
+    names.Dir = FolderPart(OBJFile);
+    std::string name = NamePart(OBJFile);
     const std::size_t dot = name.rfind('.');
     if (dot != std::string::npos)
         name.erase(dot);

@@ -28,10 +28,7 @@ std::string TexturePath(const std::string& atlasFileName, const std::string& map
     const std::size_t dotAt = stem.rfind('.');
     if (dotAt != std::string::npos)
         stem.erase(dotAt);
-    const std::size_t dirEnd = atlasFileName.rfind('/');
-    const std::string dir
-        = dirEnd == std::string::npos ? std::string() : atlasFileName.substr(0, dirEnd + 1);
-    return dir + stem + ".bmp";
+    return FolderPart(atlasFileName) + stem + ".bmp";
 }
 
 void CheckAtlasSide(std::int64_t side)

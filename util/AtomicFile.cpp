@@ -16,20 +16,6 @@ namespace {
 // Room left in a file name for the temporary file's prefix and suffix.
 constexpr std::size_t MaxBaseNameForTemp = 200;
 
-std::string DirectoryOf(const std::string& path)
-{
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? std::string("/") : path.substr(0, slash);
-}
-
-std::string BaseNameOf(const std::string& path)
-{
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // The file a save to path must replace. Replacing a symbolic link itself
 // would cut it from the file it names, so links are followed, also one whose
 // file does not exist yet (as creating the file through it would).
@@ -46,7 +32,7 @@ std::string ResolveLinks(const std::string& path)
         if (length <= 0)
             return target;
         const std::string link(text.data(), static_cast<std::size_t>(length));
-        target = link[0] == '/' ? link : DirectoryOf(target) + "/" + link;
+        target = link[0] == '/' ? link : ParentFolder(target) + "/" + link;
     }
     return target; // a loop: the save reports what the system says of it
 }
@@ -97,8 +83,8 @@ TAtomicFile::TAtomicFile(const std::string& Path)
         FDirect = true;
         return;
     }
-    const std::string base = BaseNameOf(FTarget);
-    const std::string dir = DirectoryOf(FTarget);
+    const std::string base = NamePart(FTarget);
+    const std::string dir = ParentFolder(FTarget);
     // A hidden name beside the target, so the rename never crosses file
     // systems; a very long name falls back to a short prefix.
     std::string pattern

@@ -4,6 +4,8 @@
 #include <string>
 #include <sys/stat.h>
 
+#include "util/FileIO.h"
+
 namespace {
 
 const char* const SFileNotFound = "ファイルが見つかりません";
@@ -29,12 +31,8 @@ std::string ReplaceNumber(const std::string& format, int n)
 // a bare name for the working folder.
 bool ParentDirExists(const std::string& path)
 {
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return true;
-    const std::string dir = slash == 0 ? std::string("/") : path.substr(0, slash);
     struct stat st;
-    return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return ::stat(ParentFolder(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 } // namespace

@@ -39,6 +39,26 @@ int TFileDescriptor::Close()
     return fd < 0 || ::close(fd) == 0 ? 0 : errno;
 }
 
+std::string FolderPart(const std::string& Path)
+{
+    const std::size_t slash = Path.rfind('/');
+    return slash == std::string::npos ? std::string() : Path.substr(0, slash + 1);
+}
+
+std::string NamePart(const std::string& Path)
+{
+    const std::size_t slash = Path.rfind('/');
+    return slash == std::string::npos ? Path : Path.substr(slash + 1);
+}
+
+std::string ParentFolder(const std::string& Path)
+{
+    const std::size_t slash = Path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? std::string("/") : Path.substr(0, slash);
+}
+
 bool HasNulByte(const std::string& Path)
 {
     return Path.find('\0') != std::string::npos;

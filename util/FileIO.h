@@ -40,6 +40,14 @@ private:
 // names no file, and none can be made under it.
 bool HasNulByte(const std::string& Path);
 
+// The parts of a POSIX path. FolderPart keeps the final "/" and is empty for
+// a bare name, so that FolderPart + NamePart gives the path back;
+// ParentFolder is the folder as the system names it: "." for a bare name,
+// "/" for a name at the root.
+std::string FolderPart(const std::string& Path);
+std::string NamePart(const std::string& Path);
+std::string ParentFolder(const std::string& Path);
+
 // True when Path names something that can be opened as a file: not a
 // folder. Every failure of the test (a missing folder, a name too long for
 // the file system, no permission to look) counts as "no file".

@@ -152,17 +152,4 @@ TEST(TTextReader, ReportsSizeAndOpenFailures)
     EXPECT_THROW(TTextReader reader("/dev/zero"), EInOutError);
 }
 
-TEST(FileExists, IsTrueForFilesOnly)
-{
-    TScratchDir dir;
-    const std::string path = dir.File("a.mtl");
-    EXPECT_FALSE(FileExists(path));
-    WriteText(path, "");
-    EXPECT_TRUE(FileExists(path));
-    EXPECT_FALSE(FileExists(dir.Path().string()));
-    EXPECT_FALSE(FileExists(""));
-    // A name longer than the file system allows is simply not there.
-    EXPECT_FALSE(FileExists(dir.File(std::string(5000, 'n') + ".bmp")));
-}
-
 } // namespace
