@@ -12,13 +12,8 @@ namespace {
 
 TEST(PathParts, SplitAtTheLastSlash)
 {
-    const struct
-    {
-        const char* Path;
-        const char* Folder;
-        const char* Name;
-        const char* Parent;
-    } cases[] = {
+    // Path, folder part, name part, parent folder.
+    const char* const cases[][4] = {
         { "a/b/ship_0.obj", "a/b/", "ship_0.obj", "a/b" },
         { "ship.obj", "", "ship.obj", "." },
         { "/ship.obj", "/", "ship.obj", "/" },
@@ -27,10 +22,11 @@ TEST(PathParts, SplitAtTheLastSlash)
         { "", "", "", "." },
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(FolderPart(c.Path), c.Folder) << c.Path;
-        EXPECT_EQ(NamePart(c.Path), c.Name) << c.Path;
-        EXPECT_EQ(FolderPart(c.Path) + NamePart(c.Path), c.Path);
-        EXPECT_EQ(ParentFolder(c.Path), c.Parent) << c.Path;
+        const std::string path = c[0];
+        EXPECT_EQ(FolderPart(path), c[1]) << path;
+        EXPECT_EQ(NamePart(path), c[2]) << path;
+        EXPECT_EQ(FolderPart(path) + NamePart(path), path);
+        EXPECT_EQ(ParentFolder(path), c[3]) << path;
     }
 }
 
