@@ -1,7 +1,8 @@
 // The OBJ mesh and its MTL materials in memory: reading both text formats
-// (OBJReader.cpp, MTLReader.cpp), the default texture coordinates of faces
-// that give none (OBJClass.cpp), and the texture atlas that merges the
-// material textures into one image (Atlas.cpp).
+// (OBJReader.cpp, MTLReader.cpp), material names to indices and the default
+// texture coordinates of faces that give none (OBJClass.cpp), and the
+// texture atlas that merges the material textures into one image
+// (Atlas.cpp).
 #pragma once
 
 #include <cstddef>
