@@ -1,6 +1,5 @@
 #include "util/FileIO.h"
 
-#include <algorithm>
 #include <cerrno>
 
 #include <fcntl.h>
@@ -124,16 +123,4 @@ int WriteAll(int Fd, const void* Data, std::size_t Size)
         Size -= static_cast<std::size_t>(done);
     }
     return 0;
-}
-
-std::vector<std::uint8_t> ReadFileBytes(const std::string& Path, std::uint64_t Limit)
-{
-    std::uint64_t size = 0;
-    const TFileDescriptor file = OpenRegularFile(Path, size);
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::min(size, Limit)));
-    const std::int64_t got = ReadAt(file.Get(), bytes.data(), bytes.size(), 0);
-    if (got < 0)
-        RaiseInOutError(errno, Path);
-    bytes.resize(static_cast<std::size_t>(got));
-    return bytes;
 }

@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 // A file descriptor that closes itself. Movable, not copyable.
 class TFileDescriptor
@@ -65,8 +64,3 @@ std::int64_t ReadAt(int Fd, void* Data, std::size_t Size, std::uint64_t Offset);
 // Writes every byte, again after an interruption: 0, or the errno of the
 // failure (ENOSPC when the system writes nothing without saying why).
 int WriteAll(int Fd, const void* Data, std::size_t Size);
-
-// The first Limit bytes of the regular file Path (the whole file when it is
-// shorter): a file that shrinks while it is read gives what was there.
-// EInOutError naming Path when it cannot be opened or read.
-std::vector<std::uint8_t> ReadFileBytes(const std::string& Path, std::uint64_t Limit);
