@@ -133,9 +133,7 @@ int Info(const std::string& FileName)
     } catch (const std::exception& failure) {
         return Fail(FailureText(failure));
     }
-    struct stat info
-    {
-    };
+    struct stat info = {};
     const std::uint64_t size
         = ::stat(FileName.c_str(), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
     DescribeMDL(model, FileName, size, std::cout);
