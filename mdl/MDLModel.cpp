@@ -113,8 +113,9 @@ void TMDLModel::MakeFromOBJ(
 
 void TMDLModel::Triangulate(const TOBJModel& OBJModel)
 {
-    auto add = [this](const TOBJFace& face, int a, int b, int c) {
-        const TOBJCorner* corners[3] = { &face.Corners[a], &face.Corners[b], &face.Corners[c] };
+    auto add = [this, &OBJModel](const TOBJFace& face, std::uint32_t a, std::uint32_t b) {
+        const TOBJCorner* corners[3]
+            = { &OBJModel.Corner(face, a), &OBJModel.Corner(face, b), &face.Corners[0] };
         TMDLTriangle triangle;
         for (int k = 0; k < 3; ++k) {
             triangle.VertexIndex[k] = ToZeroBased(corners[k]->Vertex);
@@ -126,13 +127,11 @@ void TMDLModel::Triangulate(const TOBJModel& OBJModel)
     Triangles->Items.reserve(static_cast<std::size_t>(std::max(OBJModel.TriangleCount, 0)));
     Triangles->MaterialNames.reserve(Triangles->Items.capacity());
     for (const TOBJFace& face : OBJModel.Faces) {
-        // The corners in reverse order turn the OBJ winding into the engine's.
-        if (face.CornerCount == 3) {
-            add(face, 2, 1, 0);
-        } else if (face.CornerCount == 4) {
-            add(face, 2, 1, 0);
-            add(face, 3, 2, 0);
-        }
+        // A fan around the first corner, each triangle's corners in reverse
+        // order, which turns the OBJ winding into the engine's: a triangle
+        // gives (3, 2, 1), a quad (3, 2, 1) and (4, 3, 1).
+        for (std::uint32_t k = 2; k < face.CornerCount; ++k)
+            add(face, k, k - 1);
     }
 }
 

@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "image/Bitmap.h"
+#include "obj/LineSyntax.h"
 #include "util/Errors.h"
 #include "util/FileIO.h"
 
@@ -23,8 +24,7 @@ std::string TexturePath(const std::string& atlasFileName, const std::string& map
     // with either separator, or a drive) are dropped, so the texture is
     // always looked for, and a placeholder always written, in the atlas's
     // folder.
-    const std::size_t nameAt = mapKd.find_last_of("/\\:");
-    std::string stem = nameAt == std::string::npos ? mapKd : mapKd.substr(nameAt + 1);
+    std::string stem(NameInFolder(mapKd));
     const std::size_t dotAt = stem.rfind('.');
     if (dotAt != std::string::npos)
         stem.erase(dotAt);
@@ -130,8 +130,8 @@ void TOBJModel::UnifyTextures(const std::string& AtlasFileName, TBitmap& Atlas)
         // names repeat the last such material's rectangle stays.
         for (const std::size_t f : facesOf[static_cast<std::size_t>(materials.FirstOfName(i))]) {
             const TOBJFace& face = Faces[f];
-            for (int k = 0; k < face.CornerCount && k < 4; ++k)
-                SetUVRect(face.Corners[k].UV, static_cast<std::int32_t>(i));
+            for (std::uint32_t k = 0; k < face.CornerCount; ++k)
+                SetUVRect(Corner(face, k).UV, static_cast<std::int32_t>(i));
         }
     }
     atlas.SaveBmpFile(AtlasFileName);

@@ -16,8 +16,8 @@ bool KeywordIs(std::string_view Keyword, std::string_view Upper)
 
 TLineKind ClassifyKeyword(std::string_view Line, std::string_view& Rest)
 {
-    std::string_view keyword;
-    SplitFirst(Line, Blanks, keyword, Rest);
+    Rest = Line;
+    const std::string_view keyword = NextArgument(Rest);
     if (KeywordIs(keyword, "V"))
         return TLineKind::Vertex;
     if (KeywordIs(keyword, "VN"))

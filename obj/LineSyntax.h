@@ -19,13 +19,30 @@ inline bool IsBlank(char c)
 // Upper is the table's upper-case spelling.
 bool KeywordIs(std::string_view Keyword, std::string_view Upper);
 
-// The next argument of a keyword line: the text up to the next blank or tab,
-// trimmed. Two delimiters in a row give an empty argument.
+// Rest without the blanks and tabs at its start.
+inline std::string_view SkipBlanks(std::string_view Rest)
+{
+    std::size_t at = 0;
+    while (at < Rest.size() && IsBlank(Rest[at]))
+        ++at;
+    return Rest.substr(at);
+}
+
+// The next argument of a keyword line: the text after any blanks and tabs up
+// to the next one, trimmed of bytes of code 32 or less. Arguments are
+// separated by runs of blanks and tabs, so only the end of the line gives an
+// empty argument. Rest is left after the argument's delimiter.
 inline std::string_view NextArgument(std::string_view& Rest)
 {
-    std::string_view head;
-    SplitFirst(Rest, Blanks, head, Rest);
-    return head;
+    std::size_t at = 0;
+    while (at < Rest.size() && IsBlank(Rest[at]))
+        ++at;
+    std::size_t end = at;
+    while (end < Rest.size() && !IsBlank(Rest[end]))
+        ++end;
+    const std::string_view argument = TrimControl(Rest.substr(at, end - at));
+    Rest = Rest.substr(end < Rest.size() ? end + 1 : end);
+    return argument;
 }
 
 // A negative index counts back from the end of its list as it stands when
@@ -39,11 +56,20 @@ inline std::int32_t ResolveIndex(std::int32_t Index, std::int32_t Count)
     return resolved >= 1 ? static_cast<std::int32_t>(resolved) : 0;
 }
 
+// The file-name part of a name that an OBJ or MTL file gives for another
+// file: what follows its last "/", "\\" or ":", so that folders and drives
+// written on any system are dropped.
+inline std::string_view NameInFolder(std::string_view Name)
+{
+    const std::size_t at = Name.find_last_of("/\\:");
+    return at == std::string_view::npos ? Name : Name.substr(at + 1);
+}
+
 // The kinds of OBJ line the reader acts on.
 enum class TLineKind { Other, Vertex, Normal, UV, Face, UseMaterial };
 
-// The kind of a line by the general rule: its keyword, up to the first blank
-// or tab, in any case. Rest is the text after the keyword and its delimiter.
+// The kind of a line by the general rule: its keyword, the first argument,
+// in any case. Rest is the text after the keyword and its delimiter.
 TLineKind ClassifyKeyword(std::string_view Line, std::string_view& Rest);
 
 // The kind of a line, as ClassifyKeyword gives it, and Rest likewise.

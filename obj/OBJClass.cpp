@@ -3,7 +3,10 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "obj/LineSyntax.h"
+#include "util/Errors.h"
 #include "util/FileIO.h"
+#include "util/TextFile.h"
 
 namespace {
 
@@ -34,15 +37,47 @@ void TOBJModel::LoadOBJ(const std::string& FileName, const std::string& MTLFileN
     // materials of the first one. A named MTL file that is not there leaves
     // no materials, so nothing of an earlier conversion carries over.
     if (!MTLFileName.empty()) {
-        if (FileExists(MTLFileName))
-            LoadMTL(MTLFileName);
+        // Without an MTL file of the OBJ's base name, the one the OBJ file
+        // names itself, looked for beside it.
+        std::string mtlFile = MTLFileName;
+        if (!FileExists(mtlFile))
+            mtlFile = NamedMTLFile(FileName);
+        if (!mtlFile.empty() && FileExists(mtlFile))
+            LoadMTL(mtlFile);
         else
             Materials.clear();
     }
     // Only faces without a texture index at their first corner take default
     // coordinates; without any, there is nothing to look for.
-    if (ReadOBJ(FileName))
+    bool facesWithoutUV;
+    try {
+        facesWithoutUV = ReadOBJ(FileName);
+    } catch (Exception& failure) {
+        failure.SetPlace(FileName, 0); // a failure to open it; lines have their own
+        throw;
+    }
+    if (facesWithoutUV)
         AssignDefaultUVs();
+}
+
+std::string TOBJModel::NamedMTLFile(const std::string& FileName)
+{
+    std::uint64_t lineNumber = 0;
+    try {
+        TTextReader reader(FileName);
+        std::string_view line;
+        for (lineNumber = 1; reader.ReadLine(line); ++lineNumber) {
+            std::string_view rest = line;
+            if (!KeywordIs(NextArgument(rest), "MTLLIB"))
+                continue;
+            const std::string_view name = NameInFolder(NextArgument(rest));
+            return name.empty() ? std::string() : FolderPart(FileName) + std::string(name);
+        }
+    } catch (Exception& failure) {
+        failure.SetPlace(FileName, lineNumber);
+        throw;
+    }
+    return std::string();
 }
 
 TMaterialLookup::TMaterialLookup(const std::vector<TOBJMaterial>& Materials)
@@ -82,8 +117,11 @@ void TOBJModel::AssignDefaultUVs()
             }
             material.DefaultUVsMade = true;
         }
-        // All four corners, also on a triangle.
+        // All four corners, also on a triangle; the corners of a larger
+        // polygon from the fifth on take the fourth coordinate.
         for (int k = 0; k < 4; ++k)
             face.Corners[k].UV = material.DefaultUV[k];
+        for (std::uint32_t k = 4; k < face.CornerCount; ++k)
+            Corner(face, k).UV = material.DefaultUV[3];
     }
 }

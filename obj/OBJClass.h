@@ -21,6 +21,8 @@ class TTextReader;
 
 // Raised when the atlas would need a side the 16-bit rectangles cannot hold.
 extern const char* const SAtlasTooLarge; // "Texture atlas exceeds 65535 pixels."
+// Raised when the faces of a file would give more triangles than a count holds.
+extern const char* const STooManyTriangles;
 
 // The generator that decides on which lines the OBJ reader shows its
 // progress. The model holds one, so that its state runs on from file to
@@ -45,19 +47,32 @@ struct TOBJCorner
     std::int32_t Vertex;
     // NoUV when the corner gives no texture index.
     std::int32_t UV;
+    // NoNormal when the corner gives no normal index.
     std::int32_t Normal;
 };
 
 constexpr std::int32_t NoUV = -1;
+constexpr std::int32_t NoNormal = 0;
 
+// A face keeps its first four corners in itself; the corners of a larger
+// polygon from the fifth on sit in the model's MoreCorners list, in order,
+// from MoreCorners on. TOBJModel::Corner reaches any of them.
 struct TOBJFace
 {
     TOBJCorner Corners[4];
-    // The number of the last corner the face line gave, 0 to 4.
-    std::uint8_t CornerCount;
+    // The number of corners the face line gave.
+    std::uint32_t CornerCount;
+    // The place of corner 5 in the model's MoreCorners list, when there is one.
+    std::uint32_t MoreCorners;
     // The material current when the face was read; empty before any "usemtl".
     std::string MaterialName;
 };
+
+// The triangles a face of Count corners gives: a fan of Count - 2.
+inline std::int64_t TrianglesOf(std::uint32_t Count)
+{
+    return Count >= 3 ? std::int64_t(Count) - 2 : 0;
+}
 
 // A place in the texture atlas, in pixels: left, top, width, height. A
 // material has one, and so does each texture coordinate (the rectangle of the
@@ -139,9 +154,20 @@ public:
     std::vector<TOBJUV> UVs;
     std::vector<TOBJFace> Faces;
     std::vector<TOBJMaterial> Materials;
-    // The triangles the faces will give: 1 per face of three corners, 2 per
-    // face of four.
+    // Corners 5 onwards of the faces that have them.
+    std::vector<TOBJCorner> MoreCorners;
+    // The triangles the faces will give: n - 2 per face of n >= 3 corners.
     std::int32_t TriangleCount = 0;
+
+    // Corner K (0-based, below the face's CornerCount) of a face of this model.
+    const TOBJCorner& Corner(const TOBJFace& Face, std::uint32_t K) const
+    {
+        return K < 4 ? Face.Corners[K] : MoreCorners[std::size_t(Face.MoreCorners) + (K - 4)];
+    }
+    TOBJCorner& Corner(TOBJFace& Face, std::uint32_t K)
+    {
+        return K < 4 ? Face.Corners[K] : MoreCorners[std::size_t(Face.MoreCorners) + (K - 4)];
+    }
 
     std::int32_t VertexCount() const { return static_cast<std::int32_t>(Vertices.size()); }
     std::int32_t NormalCount() const { return static_cast<std::int32_t>(Normals.size()); }
@@ -188,7 +214,11 @@ public:
 private:
     class TLineReader;
 
+    // The MTL file that the first "mtllib" statement of the OBJ file names,
+    // in the OBJ's folder; empty without one.
+    static std::string NamedMTLFile(const std::string& FileName);
     void LoadMTL(const std::string& MTLFileName);
+    void ReadMTLLine(std::string_view Line);
     // The readers return whether some face gave no texture index at its
     // first corner.
     bool ReadOBJ(const std::string& FileName);

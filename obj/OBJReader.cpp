@@ -16,7 +16,10 @@
 #include "obj/LineSyntax.h"
 #include "obj/Numbers.h"
 #include "obj/QuickNumbers.h"
+#include "util/Errors.h"
 #include "util/TextFile.h"
+
+const char* const STooManyTriangles = "Too many triangles: a model holds at most 2147483647.";
 
 namespace {
 
@@ -37,12 +40,6 @@ void ForEachLine(TTextReader& reader, TOnLine onLine, TOnBlock onBlock)
         if (!onBlock())
             return;
     }
-}
-
-// The triangles a face of Count corners gives.
-std::int32_t TrianglesOf(std::uint8_t Count)
-{
-    return Count == 3 ? 1 : Count == 4 ? 2 : 0;
 }
 
 } // namespace
@@ -76,6 +73,7 @@ public:
         std::vector<TVec3>& Normals;
         std::vector<TOBJUV>& UVs;
         std::vector<TOBJFace>& Faces;
+        std::vector<TOBJCorner>& MoreCorners;
         std::int32_t& TriangleCount;
     };
 
@@ -163,25 +161,41 @@ private:
     // As TOBJModel::AddUV, onto this reader's list.
     void AddUV(float u, float v) { FLists.UVs.push_back(TOBJUV { TAtlasRect {}, u, v }); }
 
-    // One corner of the plain forms "v/vt/vn" and "v//vn" at At.
+    // One corner of the plain forms "v", "v/vt", "v//vn", "v/vt/vn" and
+    // "v/vt/", "v//" at At, up to the next blank or the end.
     bool QuickCorner(const char*& at, const char* end, TOBJCorner& corner) const
     {
-        std::int32_t vertex, uv = 0, normal;
-        if (!QuickIndex(at, end, vertex) || at == end || *at++ != '/')
+        std::int32_t vertex, uv = 0, normal = 0;
+        bool hasUV = false, hasNormal = false;
+        if (!QuickIndex(at, end, vertex))
             return false;
-        const bool hasUV = at < end && *at != '/';
-        if ((hasUV && !QuickIndex(at, end, uv)) || at == end || *at++ != '/'
-            || !QuickIndex(at, end, normal))
+        if (at < end && *at == '/') {
+            ++at;
+            if (at < end && *at != '/' && !IsBlank(*at)) {
+                if (!QuickIndex(at, end, uv))
+                    return false;
+                hasUV = true;
+            }
+            if (at < end && *at == '/') {
+                ++at;
+                if (at < end && !IsBlank(*at)) {
+                    if (!QuickIndex(at, end, normal))
+                        return false;
+                    hasNormal = true;
+                }
+            }
+        }
+        if (at < end && !IsBlank(*at))
             return false;
         corner.Vertex = ResolveIndex(vertex, FVertexCount);
         corner.UV = hasUV ? ResolveIndex(uv, FUVCount) : NoUV;
-        corner.Normal = ResolveIndex(normal, FNormalCount);
+        corner.Normal = hasNormal ? ResolveIndex(normal, FNormalCount) : NoNormal;
         return true;
     }
 
     // Up to four corners of the plain forms, one blank apart; false for any
-    // other spelling, which the general route reads.
-    bool QuickCorners(std::string_view rest, TOBJCorner* corners, std::uint8_t& count) const
+    // other spelling or a larger polygon, which the general route reads.
+    bool QuickCorners(std::string_view rest, TOBJCorner* corners, std::uint32_t& count) const
     {
         const char* at = rest.data();
         const char* const end = at + rest.size();
@@ -189,11 +203,11 @@ private:
         for (int k = 0; k < 4 && at < end; ++k) {
             if (!QuickCorner(at, end, corners[k]))
                 return false;
-            count = static_cast<std::uint8_t>(k + 1);
-            if (at < end && !IsBlank(*at++))
-                return false;
+            count = static_cast<std::uint32_t>(k + 1);
+            if (at < end)
+                ++at; // the blank after the corner
         }
-        return true;
+        return at == end;
     }
 
     void ReadFace(std::string_view rest)
@@ -202,40 +216,64 @@ private:
         // corners read before it.
         TOBJFace& face = FLists.Faces.emplace_back();
         face.MaterialName = FMaterialName;
-        std::uint8_t count;
+        std::uint32_t count;
         if (QuickCorners(rest, face.Corners, count)) {
             face.CornerCount = count;
         } else {
             std::fill(std::begin(face.Corners), std::end(face.Corners), TOBJCorner {});
+            face.CornerCount = 0;
             ReadCorners(rest, face);
         }
-        FLists.TriangleCount += TrianglesOf(face.CornerCount);
+        const std::int64_t triangles = FLists.TriangleCount + TrianglesOf(face.CornerCount);
+        if (triangles > INT32_MAX)
+            throw ERangeError(STooManyTriangles);
+        FLists.TriangleCount = static_cast<std::int32_t>(triangles);
         if (face.Corners[0].UV == NoUV)
             FacesWithoutUV = true;
     }
 
-    // The general route: each argument cut at blanks and slashes, numbers of
-    // every form StrToInt takes. A bad number leaves the face with the
-    // corners read before it, and its triangles uncounted.
+    // The general route: each argument cut at runs of blanks and at slashes,
+    // numbers of every form StrToInt takes, any number of corners. A bad
+    // number leaves the face with the corners read before it, and its
+    // triangles uncounted.
     void ReadCorners(std::string_view rest, TOBJFace& face)
     {
-        std::string_view arguments[4];
-        for (std::string_view& argument : arguments)
-            argument = NextArgument(rest);
-        for (int k = 0; k < 4; ++k) {
-            // Arguments come trimmed: empty means two delimiters in a row or
-            // the end of the line, and the corner keeps its zeros.
-            if (arguments[k].empty())
+        for (;;) {
+            const std::string_view argument = NextArgument(rest);
+            // Arguments come trimmed: empty means the end of the line (or an
+            // argument of nothing but control bytes, which is no corner).
+            if (argument.empty()) {
+                if (rest.empty())
+                    return;
                 continue;
+            }
             std::string_view vertexText, tail, uvText, normalText;
-            SplitFirst(arguments[k], "/", vertexText, tail);
+            SplitFirst(argument, "/", vertexText, tail);
             SplitFirst(tail, "/", uvText, normalText);
-            TOBJCorner& corner = face.Corners[k];
+            TOBJCorner corner {};
             corner.Vertex = ResolveIndex(StrToInt(vertexText), FVertexCount);
             corner.UV = uvText.empty() ? NoUV : ResolveIndex(StrToInt(uvText), FUVCount);
-            corner.Normal = ResolveIndex(StrToInt(normalText), FNormalCount);
-            face.CornerCount = static_cast<std::uint8_t>(k + 1);
+            normalText = TrimControl(normalText);
+            corner.Normal
+                = normalText.empty() ? NoNormal : ResolveIndex(StrToInt(normalText), FNormalCount);
+            AddCorner(face, corner);
         }
+    }
+
+    void AddCorner(TOBJFace& face, const TOBJCorner& corner)
+    {
+        if (face.CornerCount < 4) {
+            face.Corners[face.CornerCount] = corner;
+        } else {
+            std::vector<TOBJCorner>& more = FLists.MoreCorners;
+            if (face.CornerCount == 4) {
+                if (more.size() >= UINT32_MAX)
+                    throw ERangeError(STooManyTriangles);
+                face.MoreCorners = static_cast<std::uint32_t>(more.size());
+            }
+            more.push_back(corner);
+        }
+        ++face.CornerCount;
     }
 
     const TLists FLists;
@@ -255,6 +293,7 @@ void TOBJModel::ClearLists()
     Normals.clear();
     UVs.clear();
     Faces.clear();
+    MoreCorners.clear();
     TriangleCount = 0;
 }
 
@@ -281,19 +320,25 @@ bool TOBJModel::ReadOBJInOrder(const TTextReader& File, std::uint64_t FirstShown
 {
     TTextReader reader(File, &FReadBuffers[0]);
     const std::uint64_t size = reader.Size();
-    TLineReader lines({ Vertices, Normals, UVs, Faces, TriangleCount }, TLineReader::AllLines);
+    TLineReader lines(
+        { Vertices, Normals, UVs, Faces, MoreCorners, TriangleCount }, TLineReader::AllLines);
     std::uint64_t sum = 0;
-    std::uint64_t number = 0;
-    ForEachLine(
-        reader,
-        [&](std::string_view line) {
-            lines.Handle(line);
-            sum += line.size() + 2;
-            if (Progress.Next() == 0 && number >= FirstShown)
-                ShowProgress(sum, size);
-            ++number;
-        },
-        [] { return true; });
+    std::uint64_t number = 0; // the lines done
+    try {
+        ForEachLine(
+            reader,
+            [&](std::string_view line) {
+                lines.Handle(line);
+                sum += line.size() + 2;
+                if (Progress.Next() == 0 && number >= FirstShown)
+                    ShowProgress(sum, size);
+                ++number;
+            },
+            [] { return true; });
+    } catch (Exception& failure) {
+        failure.SetPlace(File.Path(), number + 1);
+        throw;
+    }
     return lines.FacesWithoutUV;
 }
 
@@ -335,6 +380,7 @@ bool TOBJModel::ReadOBJInParallel(
     struct alignas(64) TFaceWork
     {
         std::vector<TOBJFace> Faces;
+        std::vector<TOBJCorner> MoreCorners;
         std::int32_t Triangles = 0;
         std::vector<TVec3> NoVertices, NoNormals;
         std::vector<TOBJUV> NoUVs;
@@ -348,12 +394,14 @@ bool TOBJModel::ReadOBJInParallel(
         std::atomic<bool> Cancel { false };
 
         TFaceWork()
-            : Reader({ NoVertices, NoNormals, NoUVs, Faces, Triangles }, TLineReader::FaceShare)
+            : Reader({ NoVertices, NoNormals, NoUVs, Faces, MoreCorners, Triangles },
+                TLineReader::FaceShare)
         {
         }
     };
     const auto work = std::make_unique<TFaceWork>();
     work->Faces.swap(Faces);
+    work->MoreCorners.swap(MoreCorners);
 
     auto readFaces = [&File, &work = *work, this] {
         bool failed = false;
@@ -385,6 +433,7 @@ bool TOBJModel::ReadOBJInParallel(
         faceThread = std::thread(readFaces);
     } catch (const std::system_error&) {
         Faces.swap(work->Faces);
+        MoreCorners.swap(work->MoreCorners);
         FirstUnshown = 0; // no second thread to be had
         return false;
     }
@@ -414,9 +463,10 @@ bool TOBJModel::ReadOBJInParallel(
     bool failed = false;
     try {
         std::vector<TOBJFace> noFaces;
+        std::vector<TOBJCorner> noCorners;
         std::int32_t noTriangles = 0;
         TLineReader vertexLines(
-            { Vertices, Normals, UVs, noFaces, noTriangles }, TLineReader::VertexShare);
+            { Vertices, Normals, UVs, noFaces, noCorners, noTriangles }, TLineReader::VertexShare);
         std::uint64_t number = 0; // lines this thread has read without a failure
         std::uint64_t sum = 0;
         ForEachLine(
@@ -456,6 +506,7 @@ bool TOBJModel::ReadOBJInParallel(
     work->Cancel.store(true, std::memory_order_relaxed);
     faceThread.join();
     Faces.swap(work->Faces);
+    MoreCorners.swap(work->MoreCorners);
     FirstUnshown = shownBefore;
     if (failed || work->Failed)
         return false;

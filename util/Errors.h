@@ -2,6 +2,7 @@
 // carries its message in UTF-8; the front ends show it through ErrorBoxText.
 #pragma once
 
+#include <cstdint>
 #include <exception>
 #include <string>
 
@@ -15,8 +16,24 @@ public:
     const char* what() const noexcept override { return FMessage.c_str(); }
     const std::string& Message() const noexcept { return FMessage; }
 
+    // Where in an input file the failure was found: the file, and the
+    // 1-based line, or 0 when it concerns the file as a whole. The readers
+    // set it on the way out; a place set first (nearer the failure) stays.
+    void SetPlace(const std::string& File, std::uint64_t Line)
+    {
+        if (!FPlaceFile.empty())
+            return;
+        FPlaceFile = File;
+        FPlaceLine = Line;
+    }
+    bool HasPlace() const noexcept { return !FPlaceFile.empty(); }
+    const std::string& PlaceFile() const noexcept { return FPlaceFile; }
+    std::uint64_t PlaceLine() const noexcept { return FPlaceLine; }
+
 private:
     std::string FMessage;
+    std::string FPlaceFile;
+    std::uint64_t FPlaceLine = 0;
 };
 
 #define TARVEX_EXCEPTION_CLASS(Name)                                                               \

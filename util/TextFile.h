@@ -54,6 +54,8 @@ public:
     TTextReader(const TTextReader&) = delete;
     TTextReader& operator=(const TTextReader&) = delete;
 
+    // The path the file was opened by.
+    const std::string& Path() const { return FPath; }
     // The size of the file in bytes when it was opened.
     std::uint64_t Size() const { return FSize; }
     // The next line without its line end; false at the end of the text.
