@@ -68,7 +68,12 @@ public:
         FileName = FOutput.empty() ? Suggestion : FOutput;
         return true;
     }
-    void ShowError(const std::string& Text) override { FError = Text; }
+    // In the form of compilers and other tools, so that editors can jump to
+    // the place: "FILE:LINE: message".
+    void ShowError(const std::string& Text, const std::string& Place) override
+    {
+        FError = Place.empty() ? Text : Place + ": " + Text;
+    }
     void AddLine(const std::string& Text) override
     {
         ClearStatus();

@@ -90,6 +90,16 @@ std::string FailureText(const std::exception& Failure)
     return ErrorBoxText(Failure.what());
 }
 
+std::string FailurePlace(const std::exception& Failure)
+{
+    const auto* own = dynamic_cast<const Exception*>(&Failure);
+    if (!own || !own->HasPlace())
+        return std::string();
+    if (own->PlaceLine() == 0)
+        return own->PlaceFile();
+    return own->PlaceFile() + ":" + std::to_string(own->PlaceLine());
+}
+
 TConversionCommand::TConversionCommand(TConversionHost& Host)
     : FHost(Host)
 {
@@ -109,7 +119,7 @@ TConversionCommand::TResult TConversionCommand::Execute()
     try {
         return Run();
     } catch (const std::exception& failure) {
-        FHost.ShowError(FailureText(failure));
+        FHost.ShowError(FailureText(failure), FailurePlace(failure));
         return TResult::Failed;
     }
 }

@@ -24,8 +24,10 @@ public:
     // The save dialog: false when the user cancels. Suggestion is the OBJ's
     // folder + base name + ".mdl"; a host without a dialog may use it.
     virtual bool AskMDLFile(const std::string& Suggestion, std::string& FileName) = 0;
-    // The error box; Text already has its final "." (ErrorBoxText).
-    virtual void ShowError(const std::string& Text) = 0;
+    // The error box; Text already has its final "." (ErrorBoxText). Place
+    // is where in an input file the failure was found, "FILE:LINE" or
+    // "FILE", or empty (FailurePlace).
+    virtual void ShowError(const std::string& Text, const std::string& Place) = 0;
 };
 
 // The time stamp of a log line: the locale's date ("%x"), a blank and its
@@ -53,6 +55,9 @@ struct TConversionNames
 
 // The text the error box shows for whatever left a command.
 std::string FailureText(const std::exception& Failure);
+// Where in an input file a failure was found, in the form compilers use:
+// "FILE:LINE", "FILE" when it concerns the file as a whole, or empty.
+std::string FailurePlace(const std::exception& Failure);
 
 class TConversionCommand
 {

@@ -209,10 +209,12 @@ bool TMainForm::AskMDLFile(const std::string& Suggestion, std::string& FileName)
     return !FileName.empty();
 }
 
-void TMainForm::ShowError(const std::string& Text)
+void TMainForm::ShowError(const std::string& Text, const std::string& Place)
 {
+    // The place goes on a line of its own under the message.
+    const std::string shown = Place.empty() ? Text : Text + "\n" + Place;
     QMessageBox box(QMessageBox::Critical, QString::fromUtf8(ApplicationTitle),
-        QString::fromStdString(Text), QMessageBox::Ok, this);
+        QString::fromStdString(shown), QMessageBox::Ok, this);
     // File names in a message must not be read as markup.
     box.setTextFormat(Qt::PlainText);
     box.setWindowModality(Qt::WindowModal);

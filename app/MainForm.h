@@ -54,7 +54,7 @@ public:
     void ProcessMessages() override;
     bool AskOBJFile(std::string& FileName) override;
     bool AskMDLFile(const std::string& Suggestion, std::string& FileName) override;
-    void ShowError(const std::string& Text) override;
+    void ShowError(const std::string& Text, const std::string& Place) override;
 
 public slots:
     void OptionOBJLoadClick();

@@ -207,7 +207,7 @@ public:
         FileName = FMDLFile;
         return true;
     }
-    void ShowError(const std::string& Text) override { Error = Text; }
+    void ShowError(const std::string& Text, const std::string&) override { Error = Text; }
     void AddLine(const std::string&) override { }
     void SetText(const std::string&) override { }
     void ProcessMessages() override { }
@@ -295,7 +295,8 @@ TOBJRead ReadOBJOneWay(const std::string& path, bool parallel, std::size_t block
     try {
         model.LoadOBJ(path, std::string());
     } catch (const Exception& failure) {
-        read.Failure = std::string(typeid(failure).name()) + ": " + failure.Message();
+        read.Failure = std::string(typeid(failure).name()) + ": " + failure.Message() + " at line "
+            + std::to_string(failure.PlaceLine());
     } catch (const std::exception& failure) {
         read.Failure = std::string(typeid(failure).name()) + ": " + failure.what();
     }
@@ -316,9 +317,14 @@ TOBJRead ReadOBJOneWay(const std::string& path, bool parallel, std::size_t block
     for (const TOBJFace& face : model.Faces) {
         AppendBytes(out, face.Corners);
         AppendBytes(out, face.CornerCount);
+        if (face.CornerCount > 4)
+            AppendBytes(out, face.MoreCorners);
         AppendBytes(out, face.MaterialName.size());
         out += face.MaterialName;
     }
+    AppendBytes(out, model.MoreCorners.size());
+    for (const TOBJCorner& corner : model.MoreCorners)
+        AppendBytes(out, corner);
     AppendBytes(out, model.TriangleCount);
     return read;
 }
@@ -358,8 +364,10 @@ TFuzzVerdict FuzzOBJ(const std::uint8_t* Data, std::size_t Size)
     }
     std::int64_t triangles = 0;
     for (const TOBJFace& face : obj.Faces) {
-        Check(face.CornerCount <= 4, "a face with more than four corners");
-        triangles += face.CornerCount == 3 ? 1 : face.CornerCount == 4 ? 2 : 0;
+        if (face.CornerCount > 4)
+            Check(std::uint64_t(face.MoreCorners) + face.CornerCount - 4 <= obj.MoreCorners.size(),
+                "a face's further corners run past their list");
+        triangles += TrianglesOf(face.CornerCount);
     }
     Check(triangles == obj.TriangleCount, "the triangle count does not match the faces");
     // Without an atlas or materials the model has no skin: only the

@@ -159,10 +159,16 @@ void TMDLModel::LoadFrameNames(const std::string& FileName)
         return;
     }
     // Every line is a name as it stands, blanks and empty lines included.
-    TTextReader reader(FileName, '\0');
-    std::string_view line;
-    while (reader.ReadLine(line))
-        FrameNames.emplace_back(line);
+    std::uint64_t lineNumber = 0; // none while the file is opened
+    try {
+        TTextReader reader(FileName, '\0');
+        std::string_view line;
+        for (lineNumber = 1; reader.ReadLine(line); ++lineNumber)
+            FrameNames.emplace_back(line);
+    } catch (Exception& failure) {
+        failure.SetPlace(FileName, lineNumber);
+        throw;
+    }
     Log(SFrameNamesLoaded);
 }
 

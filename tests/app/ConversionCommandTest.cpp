@@ -20,6 +20,7 @@ public:
     std::string MDLFile; // empty: the save dialog is cancelled
     std::vector<std::string> Lines;
     std::vector<std::string> Errors;
+    std::vector<std::string> Places;
 
     bool AskOBJFile(std::string& FileName) override
     {
@@ -31,7 +32,11 @@ public:
         FileName = MDLFile;
         return !MDLFile.empty();
     }
-    void ShowError(const std::string& Text) override { Errors.push_back(Text); }
+    void ShowError(const std::string& Text, const std::string& Place) override
+    {
+        Errors.push_back(Text);
+        Places.push_back(Place);
+    }
     void AddLine(const std::string& Text) override { Lines.push_back(Text); }
     void SetText(const std::string&) override { }
     void ProcessMessages() override { }

@@ -268,7 +268,10 @@ TEST_F(MainFormTest, FailureShowsTheErrorBoxAndTheWindowGoesOn)
     const TBoxSeen& box = Form.Boxes.front();
     EXPECT_EQ(box.Icon, QMessageBox::Critical);
     EXPECT_EQ(box.Title, "Tarvex");
-    EXPECT_EQ(box.Text, QString::fromUtf8("ファイルが見つかりません."));
+    // The file goes on a second line.
+    EXPECT_EQ(box.Text,
+        QString::fromUtf8("ファイルが見つかりません.\n")
+            + QString::fromStdString(Dir.File("missing_0.obj")));
     EXPECT_EQ(box.Buttons, QMessageBox::Ok);
     EXPECT_EQ(box.ButtonCount, 1);
     // Nothing is logged for the failure itself.

@@ -71,6 +71,17 @@ def replace_line(text, prefix, new, nth=0):
     return "\n".join(lines)
 
 
+def line_of(text, prefix, nth=0):
+    """The 1-based number of the nth line of text that starts with prefix."""
+    return [i for i, line in enumerate(text.split("\n")) if line.startswith(prefix)][nth] + 1
+
+
+def at(place, message):
+    """A message about an input file, led by its place in the case folder
+    ("box.obj:12", or "box.obj" for the file as a whole)."""
+    return "{dir}/" + place + ": " + message
+
+
 def without_lines(text, prefix):
     return "\n".join(line for line in text.split("\n") if not line.startswith(prefix))
 

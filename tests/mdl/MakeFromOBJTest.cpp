@@ -30,12 +30,18 @@ protected:
     void AddFace(std::vector<std::pair<int, int>> corners, const std::string& material = "")
     {
         TOBJFace face {};
-        for (std::size_t i = 0; i < corners.size() && i < 4; ++i)
-            face.Corners[i] = TOBJCorner { corners[i].first, corners[i].second, 0 };
-        face.CornerCount = static_cast<std::uint8_t>(corners.size());
+        face.MoreCorners = static_cast<std::uint32_t>(obj.MoreCorners.size());
+        for (std::size_t i = 0; i < corners.size(); ++i) {
+            const TOBJCorner corner { corners[i].first, corners[i].second, 0 };
+            if (i < 4)
+                face.Corners[i] = corner;
+            else
+                obj.MoreCorners.push_back(corner);
+        }
+        face.CornerCount = static_cast<std::uint32_t>(corners.size());
         face.MaterialName = material;
         obj.Faces.push_back(face);
-        obj.TriangleCount += corners.size() == 3 ? 1 : corners.size() == 4 ? 2 : 0;
+        obj.TriangleCount += static_cast<std::int32_t>(TrianglesOf(face.CornerCount));
     }
     void AddMaterial(const std::string& name, TVec3 kd)
     {
@@ -101,6 +107,41 @@ TEST_F(MakeFromOBJTest, ReversesTrianglesAndSplitsQuadsFromTheirFirstCorner)
     }
     EXPECT_EQ(t.MaterialNames, (std::vector<std::string> { "hull", "hull", "deck" }));
     EXPECT_EQ(mdl.Header.NumTris, 3);
+}
+
+TEST_F(MakeFromOBJTest, FansPolygonsOfFiveToEightCornersFromTheFirst)
+{
+    // Corner k has vertex k and texture coordinate 10 + k (1-based).
+    const std::vector<std::vector<int>> expected[] = {
+        { { 2, 1, 0 }, { 3, 2, 0 }, { 4, 3, 0 } },
+        { { 2, 1, 0 }, { 3, 2, 0 }, { 4, 3, 0 }, { 5, 4, 0 } },
+        { { 2, 1, 0 }, { 3, 2, 0 }, { 4, 3, 0 }, { 5, 4, 0 }, { 6, 5, 0 } },
+        { { 2, 1, 0 }, { 3, 2, 0 }, { 4, 3, 0 }, { 5, 4, 0 }, { 6, 5, 0 }, { 7, 6, 0 } },
+    };
+    for (int i = 0; i < 8; ++i)
+        obj.Vertices.push_back(Vec3Zero());
+    for (int n = 5; n <= 8; ++n) {
+        obj.Faces.clear();
+        obj.MoreCorners.clear();
+        obj.TriangleCount = 0;
+        AddFace({ { 1, 11 }, { 2, 12 }, { 3, 13 } }); // before, to offset the corner list
+        std::vector<std::pair<int, int>> corners;
+        for (int k = 1; k <= n; ++k)
+            corners.emplace_back(k, 10 + k);
+        AddFace(corners, "p");
+        Build();
+        const TMDLTriangles& t = *mdl.Triangles;
+        const auto& triangles = expected[n - 5];
+        ASSERT_EQ(t.Count(), 1 + static_cast<std::int32_t>(triangles.size())) << n;
+        for (std::size_t i = 0; i < triangles.size(); ++i) {
+            for (int k = 0; k < 3; ++k) {
+                EXPECT_EQ(t.Items[i + 1].VertexIndex[k], triangles[i][k]) << n << "/" << i;
+                EXPECT_EQ(t.Items[i + 1].UVIndex[k], 10 + triangles[i][k]) << n << "/" << i;
+            }
+            EXPECT_EQ(t.MaterialNames[i + 1], "p");
+        }
+        EXPECT_EQ(mdl.Header.NumTris, n - 1);
+    }
 }
 
 TEST_F(MakeFromOBJTest, PlacesSkinVerticesInAtlasPixelsFromTheTop)

@@ -96,16 +96,18 @@ TEST_F(LoadOBJ, ReadsListsAndFacesOfThreeFourAndMoreCorners)
     ExpectCorner(Model.Faces[0].Corners[2], 3, 3, 1);
     ExpectCorner(Model.Faces[0].Corners[3], 0, 0, 0);
     EXPECT_EQ(Model.Faces[1].CornerCount, 4);
-    // A fifth corner is dropped.
-    EXPECT_EQ(Model.Faces[2].CornerCount, 4);
+    // A fifth corner is kept in the list of further corners.
+    EXPECT_EQ(Model.Faces[2].CornerCount, 5);
     ExpectCorner(Model.Faces[2].Corners[3], 3, 3, 1);
+    ExpectCorner(Model.Corner(Model.Faces[2], 4), 1, 2, 1);
+    EXPECT_EQ(Model.MoreCorners.size(), 1u);
     // "fo" is a face too; without materials its missing UVs stay missing.
     EXPECT_EQ(Model.Faces[3].CornerCount, 3);
     ExpectCorner(Model.Faces[3].Corners[0], 3, NoUV, 1);
     // "f" alone is a face of no corners and no triangles.
     EXPECT_EQ(Model.Faces[4].CornerCount, 0);
     ExpectCorner(Model.Faces[4].Corners[0], 0, 0, 0);
-    EXPECT_EQ(Model.TriangleCount, 1 + 2 + 2 + 1);
+    EXPECT_EQ(Model.TriangleCount, 1 + 2 + 3 + 1);
 }
 
 TEST_F(LoadOBJ, MatchesKeywordsInAnyCaseAndSkipsEverythingElse)
@@ -113,7 +115,7 @@ TEST_F(LoadOBJ, MatchesKeywordsInAnyCaseAndSkipsEverythingElse)
     Load("# comment\r\n"
          "mtllib m.mtl\r\n"
          "o thing\r\ng group\r\ns 1\r\nvp 1 2\r\n"
-         " v 9 9 9\r\n"
+         " v 9 9 9\r\n" // indented lines count
          "\tvt 0.5 0.5\r\n"
          "V 1 2 3\r\n"
          "Vt 0.25 0.75\r\n"
@@ -121,24 +123,32 @@ TEST_F(LoadOBJ, MatchesKeywordsInAnyCaseAndSkipsEverythingElse)
          "vertex 1 2 3\r\n"
          "\r\n"
          "F 1/1/1 1/1/1 1/1/1\r\n");
-    ASSERT_EQ(Model.VertexCount(), 1);
-    EXPECT_EQ(Model.Vertices[0].Z, 3.0f);
-    ASSERT_EQ(Model.UVCount(), 1);
-    EXPECT_EQ(Model.UVs[0].U, 0.25f);
+    ASSERT_EQ(Model.VertexCount(), 2);
+    EXPECT_EQ(Model.Vertices[0].Z, 9.0f);
+    EXPECT_EQ(Model.Vertices[1].Z, 3.0f);
+    ASSERT_EQ(Model.UVCount(), 2);
+    EXPECT_EQ(Model.UVs[1].U, 0.25f);
     EXPECT_EQ(Model.NormalCount(), 1);
     EXPECT_EQ(Model.FaceCount(), 1);
 }
 
-TEST_F(LoadOBJ, CountsArgumentsOneDelimiterAtATime)
+TEST_F(LoadOBJ, SeparatesArgumentsByRunsOfBlanksAndTabs)
 {
     // Extra arguments are ignored: a w coordinate, a fourth vertex number.
-    Load("v 1 2 3 4\r\nvt 0.5\t0.25 0\r\nvn 1\t0 0\r\n");
+    Load("v 1 2 3 4\r\nvt 0.5\t0.25 0\r\nvn 1\t0 0\r\n"
+         "v  7.0 0.0 12.0\r\n"
+         "\t v\t\t8 \t9   10 \t \r\n");
     EXPECT_EQ(Model.Vertices[0].Z, 3.0f);
     EXPECT_EQ(Model.UVs[0].V, 0.25f);
     EXPECT_EQ(Model.Normals[0].X, 1.0f);
+    ASSERT_EQ(Model.VertexCount(), 3);
+    EXPECT_EQ(Model.Vertices[1].X, 7.0f);
+    EXPECT_EQ(Model.Vertices[1].Z, 12.0f);
+    EXPECT_EQ(Model.Vertices[2].Y, 9.0f);
+    EXPECT_EQ(Model.Vertices[2].Z, 10.0f);
 
-    // Two blanks in a row give an empty argument.
-    EXPECT_EQ(LoadFailing("v 1  2 3\r\n"), "'' は浮動小数点数ではありません");
+    // A missing argument is still empty.
+    EXPECT_EQ(LoadFailing("v 1  2\r\n"), "'' は浮動小数点数ではありません");
     EXPECT_EQ(LoadFailing("vt 0.5\r\n"), "'' は浮動小数点数ではありません");
     EXPECT_EQ(LoadFailing("v 1 2 3 \r\nv 1 2\r\n"), "'' は浮動小数点数ではありません");
     EXPECT_EQ(LoadFailing("v 1 2,5 3\r\n"), "'2,5' は浮動小数点数ではありません");
@@ -146,18 +156,14 @@ TEST_F(LoadOBJ, CountsArgumentsOneDelimiterAtATime)
 
 TEST_F(LoadOBJ, StopsAtTheFirstBadNumberAndKeepsWhatWasRead)
 {
-    // A corner without a normal index has an empty normal text.
-    EXPECT_EQ(LoadFailing("v 0 0 0\r\nf 1 2 3\r\nv 1 1 1\r\n"), "'' は整数ではありません");
+    // A normal text that is there must be an integer.
+    EXPECT_EQ(LoadFailing("v 0 0 0\r\nf 1 2 3/3/x\r\nv 1 1 1\r\n"), "'x' は整数ではありません");
     EXPECT_EQ(Model.VertexCount(), 1);
     ASSERT_EQ(Model.FaceCount(), 1);
-    // The vertex index was set before the normal failed.
-    EXPECT_EQ(Model.Faces[0].Corners[0].Vertex, 1);
-    EXPECT_EQ(Model.Faces[0].CornerCount, 0);
-
-    EXPECT_EQ(LoadFailing("f 1/1/1 2/2 3/3\r\n"), "'' は整数ではありません");
-    ASSERT_EQ(Model.FaceCount(), 1);
-    EXPECT_EQ(Model.Faces[0].CornerCount, 1);
-    ExpectCorner(Model.Faces[0].Corners[1], 2, 2, 0);
+    // The corners before the bad one are kept, its triangle is not counted.
+    EXPECT_EQ(Model.Faces[0].CornerCount, 2);
+    ExpectCorner(Model.Faces[0].Corners[1], 2, NoUV, NoNormal);
+    EXPECT_EQ(Model.TriangleCount, 0);
 
     EXPECT_EQ(LoadFailing("f 1/1/1/1 2/2/2 3/3/3\r\n"), "'1/1' は整数ではありません");
 
@@ -304,12 +310,13 @@ TEST_F(LoadOBJ, ReadsMaterials)
     EXPECT_EQ(first.Kd.Z, 0.25f);
     EXPECT_EQ(first.Ks.Z, 1.0f);
     EXPECT_EQ(first.Ns, 96.078431f);
-    // Options before the name take its place.
-    EXPECT_EQ(first.MapKd, "-s");
+    // Options before the name are skipped.
+    EXPECT_EQ(first.MapKd, "wood.tga");
     EXPECT_EQ(first.RectW, 0);
     EXPECT_FALSE(first.DefaultUVsMade);
     EXPECT_EQ(Model.Materials[1].Name, "");
-    EXPECT_EQ(Model.Materials[1].MapKd, "textures\\Wood");
+    // The name is the rest of the line.
+    EXPECT_EQ(Model.Materials[1].MapKd, "textures\\Wood Grain.bmp");
     EXPECT_EQ(Model.Materials[1].Kd.X, 0.0f);
     EXPECT_EQ(Recorder.Lines, std::vector<std::string> { "MTL Loaded." });
     // The empty OBJ file shows no progress.

@@ -66,7 +66,7 @@ std::string Mesh(
                 break;
             case 4:
                 lines.push_back("f " + a + "/-99999/" + a + " " + b + "/" + b + "/" + b + " " + c
-                    + "/" + c + "/" + c + " " + a + "/1/1 ignored");
+                    + "/" + c + "/" + c + " " + a + "/1/1\t\t" + b + "//");
                 break;
             default:
                 lines.push_back("f " + a + "/" + a + "/" + a + " " + b + "/" + b + "/" + b + " " + c
@@ -125,8 +125,8 @@ TEST_F(ParallelRead, GivesWhatOnePassGivesWhateverTheLineEnds)
 
 TEST_F(ParallelRead, FailsOnTheSameLineWithTheSameProgressShown)
 {
-    const std::string bads[] = { "v 1 2 x", "vt 0.5", "vn 1 2 3e", "f 1/2/3 4/5/6 7/8/",
-        "f 1/1 2/2 3/3", "f 99999999999/1/1 1/1/1 1/1/1" };
+    const std::string bads[] = { "v 1 2 x", "vt 0.5", "vn 1 2 3e", "f 1/2/3 4/5/6 7/8/x",
+        "f 1/1 2/2 3/3 4/4 5/5/5/5", "f 99999999999/1/1 1/1/1 1/1/1" };
     int k = 0;
     for (const std::string& bad : bads) {
         // Early, in the middle and on the last line, alternately in a vertex
