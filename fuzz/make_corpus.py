@@ -35,6 +35,14 @@ def obj_seeds():
         b"# mixed case keywords, signs, exponents, tabs\nV +1.5e-1\t-2E+0 3.\nv .5 -0. 1e0\n"
         b"VN 0 0 1\nvn 0 0 -1\nVT 0.25 0.75\nUSEMTL m\nF 1/1/1 2/1/2 1/1/1\ng group\ns off\no name\n")
     seeds["hex_indices"] = b"v 0 0 0\nv 1 0 0\nv 0 1 0\nvn 0 0 1\nf $1//x1 0x2//1 3//1\n"
+    # As exporters write them: runs of blanks and tabs, indented lines,
+    # corners without normals or texture indices, polygons of many corners.
+    seeds["exporter_blanks"] = (
+        b"mtllib other.mtl\n\tv  1.0 0.0  2.0\nv\t-1 0\t\t0 \nv 0 1 0\n  vt 0 0\nvt 1 1 0\n"
+        b"usemtl a\nf  1/1 2/2  3/1 \nf 1 2 3\nf\t1//\t2/2/ 3\n")
+    seeds["polygons"] = (
+        b"v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nv 0 2 0\nvn 0 0 1\nvn 0 1 0\n"
+        b"f 1//1 2//2 3//1 4//2 5//1\nf 1 2 3 4 5 1 2 3\nf 5/1/1 4 3//2 2/1/ 1\n")
     return seeds
 
 
@@ -44,6 +52,10 @@ def mtl_seeds():
     seeds["keywords"] = (
         b"Kd 1 1 1\nNEWMTL upper\nKA 0.1 0.2 0.3\nKD 1 0.5 0\nKS 0 0 0\nNS 10\nMAP_KD dir\\t.bmp\n"
         b"newmtl lower\nkd 0 1 0\nmap_kd c:t.bmp\nillum 2\nd 1\n")
+    seeds["exporter_forms"] = (
+        b"newmtl tabbed\n\tKa 0\n\tKd  0.5\t0.25 1\n\tKs 0.2\n"
+        b"\tmap_Kd -s 1 1 1 -o 0 -clamp on -mm 0 1 Wood Grain.tga\n"
+        b"newmtl bare\nmap_Kd -blendu off -bm 0.5\nmap_Kd -t 1 x.bmp\n")
     return seeds
 
 
@@ -84,6 +96,9 @@ def conversion_seeds():
                              s.frame_names(["first", "second"]))
     seeds["normals_only"] = bundle(s.cube_obj(corner_form="v//vn"), s.mtl([("red", (1, 0, 0), None)]))
     seeds["no_mtl"] = s.cube_obj(materials=())
+    seeds["blank_runs_pentagon"] = bundle(
+        b"v  0 0 0\nv  1 0 0\nv  1 1 0\nv  0.5 2 0\nv  0 1 0\nusemtl red\nf  1 2 3 4 5\n",
+        s.mtl([("red", (1, 0, 0), None)]))
     return seeds
 
 

@@ -111,6 +111,9 @@ def obj_cases():
     obj_case("obj_faces_of_5_and_300_corners", "faces of 5 and 300 corners give 3 and 298 triangles",
              quad + "usemtl red\nf 1//1 2//1 3//1 4//1 1//1\nf " + " ".join(
                  f"{k % 4 + 1}//1" for k in range(300)) + "\n", verts=4, tris=301)
+    obj_case("obj_face_of_100000_corners", "a face of 100,000 corners gives 99,998 triangles",
+             quad + "usemtl red\nf " + " ".join(f"{k % 4 + 1}" for k in range(100000)) + "\n",
+             verts=4, tris=99998)
     obj_case("obj_faces_without_vertices", "faces whose vertices were never given",
              "usemtl red\nf 1//1 2//2 3//3\n", verts=0, tris=1)
 
@@ -202,6 +205,8 @@ def mtl_cases():
             ("mtl_map_kd_deep_folders", "d/" * 2500 + "deep.bmp", "deep.bmp",
              "a texture under 2500 folders, 5008 bytes in all")):
         mtl_case(name, reason, one(["Kd 0 1 0", "map_Kd " + map_kd]), atlas="80x80", files=placed)
+    mtl_case("mtl_map_kd_options_only", "options without a file name: the material makes its own placeholder",
+             one(["Kd 0 1 0", "map_Kd -s 1 1 1 -clamp on"]), atlas="80x80", files="created_mtl0.bmp")
     for name, stem, reason in (
             ("mtl_map_kd_over_name_max", "b" * 300, "a texture name of 304 bytes, more than a file name can be"),
             ("mtl_map_kd_over_path_max", "c" * 5000, "a texture name of 5004 bytes, more than a path can be")):
@@ -230,6 +235,20 @@ def mtl_cases():
          **CUBE_FACTS | {"skins": 1}, atlas="0x0")
     case("mtl_is_directory", "the MTL name is taken by a folder: no materials",
          {"box.obj": CUBE, "box.mtl": DIR}, **CUBE_FACTS | {"skins": 1}, atlas="0x0")
+    # An MTL file of another name, as the OBJ file's mtllib statement gives it.
+    named = "mtllib other.mtl\n" + CUBE
+    case("mtllib_other_name", "no box.mtl: the MTL file that mtllib names is read",
+         {"box.obj": named, "other.mtl": PLAIN_MTL}, **CUBE_FACTS, atlas="80x80")
+    case("mtllib_other_name_broken", "the MTL file that mtllib names holds a bad colour",
+         {"box.obj": named, "other.mtl": b"newmtl red\nKd 1 x 0\n"}, exit=1,
+         message=at("other.mtl:2", not_float("x")))
+    case("mtllib_names_folder", "mtllib names a folder: no materials",
+         {"box.obj": "mtllib lib.mtl\n" + CUBE, "lib.mtl": DIR}, **CUBE_FACTS | {"skins": 1}, atlas="80x80")
+    case("mtllib_names_the_obj", "mtllib names the OBJ file itself: read as an MTL file, no materials",
+         {"box.obj": "mtllib box.obj\n" + CUBE}, **CUBE_FACTS | {"skins": 1}, atlas="80x80")
+    case("mtllib_with_folders", "mtllib names a file in another folder: looked for beside the OBJ file",
+         {"box.obj": "mtllib ..\\materials\\other.mtl\n" + CUBE, "other.mtl": PLAIN_MTL},
+         **CUBE_FACTS, atlas="80x80")
     mtl_case("mtl_binary_junk", "64 KiB of bytes without an ASCII letter: no materials",
              junk(65536, 11, bytes(range(0, 65)) + bytes(range(91, 97)) + bytes(range(123, 256))),
              **CUBE_FACTS | {"skins": 1}, atlas="0x0")

@@ -37,14 +37,9 @@ TEST_F(RealExport, ReadsEveryCornerForm)
         std::int32_t Vertex, UV, Normal;
     };
     const TRow rows[] = {
-        { "3", 3, NoUV, NoNormal },
-        { "3/2", 3, 2, NoNormal },
-        { "3//1", 3, NoUV, 1 },
-        { "3/2/1", 3, 2, 1 },
-        { "3//", 3, NoUV, NoNormal },
-        { "3/2/", 3, 2, NoNormal },
-        { "-1/-1/-1", 3, 2, 1 },
-        { "+3/$2/", 3, 2, NoNormal }, // forms only the general route reads
+        { "3", 3, NoUV, NoNormal }, { "3/2", 3, 2, NoNormal }, { "3//1", 3, NoUV, 1 },
+        { "3/2/1", 3, 2, 1 }, { "3//", 3, NoUV, NoNormal }, { "3/2/", 3, 2, NoNormal },
+        { "-1/-1/-1", 3, 2, 1 }, { "+3/$2/", 3, 2, NoNormal }, // forms only the general route reads
     };
     for (const TRow& row : rows) {
         // The corner last, first, and after a tab, so that both routes see it.
@@ -54,8 +49,8 @@ TEST_F(RealExport, ReadsEveryCornerForm)
             { std::string("f\t1 2\t") + row.Corner, 2 },
         };
         for (const auto& [face, at] : faces) {
-            Model.LoadOBJ(Write("m.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nvt 1 1\nvn 0 0 1\n" + face),
-                "");
+            Model.LoadOBJ(
+                Write("m.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nvt 1 1\nvn 0 0 1\n" + face), "");
             ASSERT_EQ(Model.FaceCount(), 1) << face;
             const TOBJFace& read = Model.Faces[0];
             ASSERT_EQ(read.CornerCount, 3u) << face;
