@@ -193,19 +193,22 @@ private:
         return true;
     }
 
-    // Up to four corners of the plain forms, one blank apart; false for any
-    // other spelling or a larger polygon, which the general route reads.
+    // Up to four corners of the plain forms between runs of blanks and tabs;
+    // false for any other spelling or a larger polygon, which the general
+    // route reads.
     bool QuickCorners(std::string_view rest, TOBJCorner* corners, std::uint32_t& count) const
     {
         const char* at = rest.data();
         const char* const end = at + rest.size();
         count = 0;
+        while (at < end && IsBlank(*at))
+            ++at;
         for (int k = 0; k < 4 && at < end; ++k) {
             if (!QuickCorner(at, end, corners[k]))
                 return false;
             count = static_cast<std::uint32_t>(k + 1);
-            if (at < end)
-                ++at; // the blank after the corner
+            while (at < end && IsBlank(*at))
+                ++at;
         }
         return at == end;
     }

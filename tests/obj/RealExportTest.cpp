@@ -5,7 +5,7 @@
 
 #include <filesystem>
 #include <string>
-#include <utility>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -39,26 +39,27 @@ TEST_F(RealExport, ReadsEveryCornerForm)
     const TRow rows[] = {
         { "3", 3, NoUV, NoNormal }, { "3/2", 3, 2, NoNormal }, { "3//1", 3, NoUV, 1 },
         { "3/2/1", 3, 2, 1 }, { "3//", 3, NoUV, NoNormal }, { "3/2/", 3, 2, NoNormal },
-        { "-1/-1/-1", 3, 2, 1 }, { "+3/$2/", 3, 2, NoNormal }, // forms only the general route reads
+        { "-1/-1/-1", 3, 2, 1 }, { "+3/$2/", 3, 2, NoNormal }, // forms of the general route alone
     };
     for (const TRow& row : rows) {
-        // The corner last, first, and after a tab, so that both routes see it.
-        const std::pair<std::string, int> faces[] = {
-            { std::string("f 1/1/1 2/1/1 ") + row.Corner, 2 },
-            { std::string("f ") + row.Corner + " 1 2", 0 },
-            { std::string("f\t1 2\t") + row.Corner, 2 },
+        // The corner last and first in a triangle, which the quick route
+        // reads, and last in a pentagon, which the general route reads.
+        const std::tuple<std::string, std::uint32_t, std::uint32_t> faces[] = {
+            { std::string("f 1/1/1  2/1/1\t") + row.Corner, 2, 3 },
+            { std::string("f\t") + row.Corner + " 1 2 ", 0, 3 },
+            { std::string("f 1 2 1 2 ") + row.Corner, 4, 5 },
         };
-        for (const auto& [face, at] : faces) {
+        for (const auto& [face, at, count] : faces) {
             Model.LoadOBJ(
                 Write("m.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nvt 1 1\nvn 0 0 1\n" + face), "");
             ASSERT_EQ(Model.FaceCount(), 1) << face;
             const TOBJFace& read = Model.Faces[0];
-            ASSERT_EQ(read.CornerCount, 3u) << face;
-            const TOBJCorner& corner = read.Corners[at];
+            ASSERT_EQ(read.CornerCount, count) << face;
+            const TOBJCorner& corner = Model.Corner(read, at);
             EXPECT_EQ(corner.Vertex, row.Vertex) << face;
             EXPECT_EQ(corner.UV, row.UV) << face;
             EXPECT_EQ(corner.Normal, row.Normal) << face;
-            EXPECT_EQ(Model.TriangleCount, 1) << face;
+            EXPECT_EQ(Model.TriangleCount, std::int32_t(count) - 2) << face;
         }
     }
     // A normal text that is there but no integer still fails.
