@@ -134,5 +134,16 @@ void TOBJModel::UnifyTextures(const std::string& AtlasFileName, TBitmap& Atlas)
                 SetUVRect(Corner(face, k).UV, static_cast<std::int32_t>(i));
         }
     }
+    if (Materials.empty()) {
+        // Readers of the model refuse a skin without pixels, so a model
+        // without materials gets a white tile the size of a placeholder.
+        // Its texture coordinates keep their zero rectangles.
+        atlas.SetWidth(PlaceholderSize);
+        atlas.SetHeight(PlaceholderSize);
+        TCanvas& canvas = atlas.Canvas();
+        canvas.Brush.Color = clWhite;
+        canvas.Brush.Style = bsSolid;
+        canvas.FillRect(TRect { 0, 0, atlas.Width(), atlas.Height() });
+    }
     atlas.SaveBmpFile(AtlasFileName);
 }

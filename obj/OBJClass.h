@@ -193,7 +193,8 @@ public:
     // Places every material's texture side by side in one atlas, stamps the
     // rectangles onto the materials and the coordinates their faces use, and
     // saves the atlas at AtlasFileName. Missing textures get an 80 x 80 tile
-    // of the material's Kd colour, written next to the atlas. Atlas receives
+    // of the material's Kd colour, written next to the atlas. Without
+    // materials the atlas is an 80 x 80 white tile. Atlas receives
     // the 24-bit image that was saved (it must be a new, empty image), for
     // the next stage to use without reading the file back.
     void UnifyTextures(const std::string& AtlasFileName, TBitmap& Atlas);

@@ -61,6 +61,8 @@ CUBE_UV_LESS = s.cube_obj(materials=("red",), corner_form="v//vn").decode()
 PLAIN_MTL = s.mtl([("red", (1, 0, 0), None)])
 TEX_MTL = s.mtl([("red", (1, 0, 0), "tex.bmp")])
 CUBE_FACTS = {"verts": 8, "tris": 12, "frames": 1, "skins": 2}
+# A model without materials: an 80 x 80 white atlas, opaque in the skin.
+WHITE_ATLAS = {"atlas": "80x80", "texel": ["0,0,ffffffff", "79,79,ffffffff"]}
 
 
 def replace_line(text, prefix, new, nth=0):

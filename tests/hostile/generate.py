@@ -128,8 +128,8 @@ def obj_cases():
                               ("obj_lf_cr", "\n\r", "lines ending in LF CR, an empty line between")):
         obj_case(name, reason, s.cube_obj(materials=("red",), line_end=end))
     obj_case("obj_empty_file", "a 0-byte OBJ file with its materials", "", verts=0, tris=0)
-    case("obj_empty_without_mtl", "a 0-byte OBJ file and no MTL file: no materials, an empty atlas",
-         {"box.obj": ""}, verts=0, tris=0, frames=1, skins=1, atlas="0x0")
+    case("obj_empty_without_mtl", "a 0-byte OBJ file and no MTL file: no materials, a white atlas",
+         {"box.obj": ""}, verts=0, tris=0, frames=1, skins=1, **WHITE_ATLAS)
     obj_case("obj_only_comments", "comments and unknown keywords only",
              "# nothing\nmtllib box.mtl\no thing\ng group\ns 1\nvp 0.5\n# end\n", verts=0, tris=0)
     obj_case("obj_binary_junk", "64 KiB of bytes without an ASCII letter",
@@ -221,13 +221,13 @@ def mtl_cases():
              PLAIN_MTL, obj=CUBE_UV_LESS.replace("usemtl red", "usemtl ghost"), atlas="80x80")
     mtl_case("mtl_empty_name", "newmtl without a name matches the faces before any usemtl",
              b"newmtl\nKd 0 0 1\n", obj=without_lines(CUBE_UV_LESS, "usemtl"), atlas="80x80")
-    case("mtl_missing", "no MTL file: no materials, an empty atlas", {"box.obj": CUBE},
-         **CUBE_FACTS | {"skins": 1}, atlas="0x0")
+    case("mtl_missing", "no MTL file: no materials, a white atlas", {"box.obj": CUBE},
+         **CUBE_FACTS | {"skins": 1}, **WHITE_ATLAS)
     case("mtl_is_directory", "the MTL name is taken by a folder: no materials",
-         {"box.obj": CUBE, "box.mtl": DIR}, **CUBE_FACTS | {"skins": 1}, atlas="0x0")
+         {"box.obj": CUBE, "box.mtl": DIR}, **CUBE_FACTS | {"skins": 1}, **WHITE_ATLAS)
     mtl_case("mtl_binary_junk", "64 KiB of bytes without an ASCII letter: no materials",
              junk(65536, 11, bytes(range(0, 65)) + bytes(range(91, 97)) + bytes(range(123, 256))),
-             **CUBE_FACTS | {"skins": 1}, atlas="0x0")
+             **CUBE_FACTS | {"skins": 1}, **WHITE_ATLAS)
     mtl_case("mtl_many_placeholders_one_name", "40 materials sharing one missing texture: one placeholder",
              s.mtl([(f"m{i}", (i / 40, 0, 0), "same.tga") for i in range(40)]), atlas="80x80",
              files="same.bmp")

@@ -291,7 +291,7 @@ TEST(UnifyTextures, PlaceholderTakesDepthOfLastLoadedTextureAtlasStays24Bit)
     EXPECT_EQ(CountOther(atlas, Blue, { 16, 0, 96, 80 }), 0);
 }
 
-TEST(UnifyTextures, ModelWithoutMaterialsSavesEmptyAtlasFile)
+TEST(UnifyTextures, ModelWithoutMaterialsGetsWhiteAtlasOfPlaceholderSize)
 {
     TScratchDir dir;
     WriteAllBytes(dir.File("model.bmp"), { 1, 2, 3 });
@@ -299,10 +299,19 @@ TEST(UnifyTextures, ModelWithoutMaterialsSavesEmptyAtlasFile)
     AddUVs(model, 3);
     AddFace(model, "", { 1, 2, 3 });
 
-    model.UnifyTextures(dir.File("model.bmp"));
+    TBitmap inMemory;
+    model.UnifyTextures(dir.File("model.bmp"), inMemory);
 
-    EXPECT_TRUE(std::filesystem::exists(dir.File("model.bmp")));
-    EXPECT_TRUE(ReadAllBytes(dir.File("model.bmp")).empty());
+    TBitmap saved;
+    saved.LoadBmpFile(dir.File("model.bmp"));
+    for (const TBitmap* atlas : { &inMemory, &saved }) {
+        EXPECT_EQ(atlas->Width(), 80);
+        EXPECT_EQ(atlas->Height(), 80);
+        EXPECT_EQ(atlas->BitsPerPixel(), 24);
+        EXPECT_EQ(CountOther(*atlas, clWhite, { 0, 0, 80, 80 }), 0);
+    }
+    // No placeholder, and the coordinates stay at the atlas's corner.
+    EXPECT_EQ(FileNames(dir), (std::set<std::string> { "model.bmp" }));
     for (const TOBJUV& uv : model.UVs)
         EXPECT_EQ(RectOf(uv), (TRect4 { 0, 0, 0, 0 }));
 }
