@@ -36,6 +36,11 @@ def cannot_create(name):
     return f"ファイル {{dir}}/{name} を作成できません."
 
 
+def atlas_is_texture(name):
+    return (f"The texture {{dir}}/{name} would be overwritten by the texture atlas of the same name; "
+            "rename the texture.")
+
+
 def frame_count_differs(number, count, first):
     return f"Frame_{number} has {count} vertices, but Frame_0 has {first}."
 

@@ -204,8 +204,11 @@ def mtl_cases():
     mtl_case("mtl_map_kd_nul_byte", "a texture name with a NUL byte: not the file a, which is there",
              one(["map_Kd a\x00b.bmp"]), extra={"a": s.bmp(2, 2, 24)},
              exit=1, message=cannot_create("a\x00b.bmp"))
-    mtl_case("mtl_map_kd_is_atlas", "the texture is named like the atlas, which replaces it",
-             one(["map_Kd box.bmp"]), atlas="80x80")
+    mtl_case("mtl_map_kd_is_atlas", "the texture box.bmp is named like the atlas: refused, the texture kept",
+             one(["map_Kd box.bmp"]), extra={"box.bmp": s.bmp(2, 2, 24)},
+             exit=1, message=atlas_is_texture("box.bmp"))
+    mtl_case("mtl_map_kd_is_atlas_missing", "a missing texture textures\\box.png would be the atlas's placeholder",
+             one(["map_Kd textures\\box.png"]), exit=1, message=atlas_is_texture("box.bmp"))
     mtl_case("mtl_atlas_too_wide", "two textures 40000 pixels wide, named apart so both are placed",
              s.mtl([("red", (1, 0, 0), "wide.bmp"), ("blue", (0, 0, 1), "sub/wide.bmp")]),
              extra={"wide.bmp": s.bmp(40000, 1, 1, table=s.grey_table(2), pixels=bytes(5000))},

@@ -365,22 +365,57 @@ TEST(UnifyTextures, FourthDefaultCoordinateOfTriangleOnlyMaterialStaysZero)
         EXPECT_EQ(RectOf(model.UVs[uv - 1]), expected[uv - 1]) << uv;
 }
 
-TEST(UnifyTextures, TextureNamedLikeAtlasIsReadThenOverwritten)
+TEST(UnifyTextures, TextureNamedLikeAtlasIsRefusedBeforeAnythingIsWritten)
 {
-    TScratchDir dir;
-    WriteBmp(dir.File("model.bmp"), 10, 10, Red);
-    TOBJModel model;
-    AddMaterial(model, "self", "maps\\model.tga");
+    // The atlas's name, the materials' maps ("" for none), whether the
+    // atlas's name is a texture there already, and the texture it clashes
+    // with; an empty clash converts.
+    struct TCase
+    {
+        const char* Atlas;
+        std::vector<std::string> Maps;
+        bool AtlasFileThere;
+        const char* Clash;
+    };
+    const TCase cases[] = {
+        { "box.bmp", { "box.bmp" }, true, "box.bmp" },
+        // Before the clash, a placeholder for missing.tga would be written.
+        { "box.bmp", { "missing.tga", "textures\\box.png" }, false, "box.bmp" },
+        { "created_mtl1.bmp", { "", "" }, false, "created_mtl1.bmp" },
+        // Names compare byte for byte, and a created name is its material's.
+        { "box.bmp", { "Box.bmp" }, false, "" },
+        { "created_mtl1.bmp", { "", "created_mtl0.tga" }, false, "" },
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Atlas + (" " + c.Maps.back()));
+        TScratchDir dir;
+        if (c.AtlasFileThere)
+            WriteBmp(dir.File(c.Atlas), 8, 8, Red);
+        const std::set<std::string> before = FileNames(dir);
+        const std::vector<std::uint8_t> bytesBefore
+            = c.AtlasFileThere ? ReadAllBytes(dir.File(c.Atlas)) : std::vector<std::uint8_t>();
+        TOBJModel model;
+        for (std::size_t i = 0; i < c.Maps.size(); ++i)
+            AddMaterial(model, "M" + std::to_string(i), c.Maps[i]);
 
-    model.UnifyTextures(dir.File("model.bmp"));
-
-    EXPECT_EQ(RectOf(model.Materials[0]), (TRect4 { 0, 0, 10, 10 }));
-    TBitmap atlas;
-    atlas.LoadBmpFile(dir.File("model.bmp"));
-    EXPECT_EQ(atlas.Width(), 12);
-    EXPECT_EQ(atlas.Height(), 12);
-    EXPECT_EQ(CountOther(atlas, Red, { 0, 0, 10, 10 }), 0);
-    EXPECT_EQ(CountOther(atlas, clWhite, { 10, 0, 12, 12 }), 0);
+        if (*c.Clash == '\0') {
+            EXPECT_NO_THROW(model.UnifyTextures(dir.File(c.Atlas)));
+            EXPECT_TRUE(std::filesystem::exists(dir.File(c.Atlas)));
+            continue;
+        }
+        try {
+            model.UnifyTextures(dir.File(c.Atlas));
+            ADD_FAILURE() << "no EInvalidOperation";
+        } catch (const EInvalidOperation& e) {
+            EXPECT_EQ(e.Message(),
+                "The texture " + dir.File(c.Clash)
+                    + " would be overwritten by the texture atlas of the same name; rename the "
+                      "texture.");
+        }
+        EXPECT_EQ(FileNames(dir), before);
+        if (c.AtlasFileThere)
+            EXPECT_EQ(ReadAllBytes(dir.File(c.Atlas)), bytesBefore);
+    }
 }
 
 TEST(UnifyTextures, AtlasPastSixteenBitsRaisesRangeErrorWithoutSaving)
