@@ -149,8 +149,9 @@ public:
 
     std::int32_t Count() const { return static_cast<std::int32_t>(Items.size()); }
     void Log(const std::string& Text);
-    // Writes every index as its low 16 bits and logs one warning per index
-    // that does not fit (a negative one included).
+    // Writes every index as its low 16 bits. The first vertex index and the
+    // first skin-vertex index that do not fit (a negative one included) log
+    // their warning, once each per call, where they are met.
     void WriteTo(TByteWriter& Out);
 };
 
