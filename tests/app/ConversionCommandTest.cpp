@@ -221,9 +221,7 @@ TEST_F(ConversionCommandTest, RefusesToLoseATextureOrPassSixteenBitIndicesBefore
         std::string Error; // %s for the folder's box.bmp; empty: converts
     };
     const TCase cases[] = {
-        { "texture box.bmp", CubeOBJ(), "newmtl red\nmap_Kd box.bmp\n", true, clash },
-        { "missing texture in a folder", CubeOBJ(),
-            "newmtl red\nmap_Kd missing.tga\nnewmtl blue\nmap_Kd textures\\box.png\n", false,
+        { "texture named like the atlas", CubeOBJ(), "newmtl red\nmap_Kd textures\\box.png\n", true,
             clash },
         { "65537 vertices", Repeated("v 0 0 0\n", 65537), "", false,
             "Too many vertices: the model has 65537" + limit },

@@ -367,54 +367,27 @@ TEST(UnifyTextures, FourthDefaultCoordinateOfTriangleOnlyMaterialStaysZero)
 
 TEST(UnifyTextures, TextureNamedLikeAtlasIsRefusedBeforeAnythingIsWritten)
 {
-    // The atlas's name, the materials' maps ("" for none), whether the
-    // atlas's name is a texture there already, and the texture it clashes
-    // with; an empty clash converts.
-    struct TCase
-    {
-        const char* Atlas;
-        std::vector<std::string> Maps;
-        bool AtlasFileThere;
-        const char* Clash;
-    };
-    const TCase cases[] = {
-        { "box.bmp", { "box.bmp" }, true, "box.bmp" },
-        // Before the clash, a placeholder for missing.tga would be written.
-        { "box.bmp", { "missing.tga", "textures\\box.png" }, false, "box.bmp" },
-        { "created_mtl1.bmp", { "", "" }, false, "created_mtl1.bmp" },
-        // Names compare byte for byte, and a created name is its material's.
-        { "box.bmp", { "Box.bmp" }, false, "" },
-        { "created_mtl1.bmp", { "", "created_mtl0.tga" }, false, "" },
-    };
-    for (const TCase& c : cases) {
-        SCOPED_TRACE(c.Atlas + (" " + c.Maps.back()));
+    // The atlas's file name and the materials' maps ("" for none). The
+    // first: the user's texture is there. The second: a placeholder for
+    // missing.tga would be written before the second material's created
+    // name is found to be the atlas's.
+    const std::vector<std::vector<std::string>> cases
+        = { { "box.bmp", "box.bmp" }, { "created_mtl1.bmp", "missing.tga", "" } };
+    for (const std::vector<std::string>& c : cases) {
+        SCOPED_TRACE(c[0]);
         TScratchDir dir;
-        if (c.AtlasFileThere)
-            WriteBmp(dir.File(c.Atlas), 8, 8, Red);
-        const std::set<std::string> before = FileNames(dir);
-        const std::vector<std::uint8_t> bytesBefore
-            = c.AtlasFileThere ? ReadAllBytes(dir.File(c.Atlas)) : std::vector<std::uint8_t>();
+        WriteBmp(dir.File("box.bmp"), 8, 8, Red);
+        const std::vector<std::uint8_t> texture = ReadAllBytes(dir.File("box.bmp"));
         TOBJModel model;
-        for (std::size_t i = 0; i < c.Maps.size(); ++i)
-            AddMaterial(model, "M" + std::to_string(i), c.Maps[i]);
+        for (std::size_t i = 1; i < c.size(); ++i)
+            AddMaterial(model, "M" + std::to_string(i), c[i]);
 
-        if (*c.Clash == '\0') {
-            EXPECT_NO_THROW(model.UnifyTextures(dir.File(c.Atlas)));
-            EXPECT_TRUE(std::filesystem::exists(dir.File(c.Atlas)));
-            continue;
-        }
-        try {
-            model.UnifyTextures(dir.File(c.Atlas));
-            ADD_FAILURE() << "no EInvalidOperation";
-        } catch (const EInvalidOperation& e) {
-            EXPECT_EQ(e.Message(),
-                "The texture " + dir.File(c.Clash)
-                    + " would be overwritten by the texture atlas of the same name; rename the "
-                      "texture.");
-        }
-        EXPECT_EQ(FileNames(dir), before);
-        if (c.AtlasFileThere)
-            EXPECT_EQ(ReadAllBytes(dir.File(c.Atlas)), bytesBefore);
+        EXPECT_EQ(MessageOfThrown<EInvalidOperation>([&] { model.UnifyTextures(dir.File(c[0])); }),
+            "The texture " + dir.File(c[0])
+                + " would be overwritten by the texture atlas of the same name; rename the "
+                  "texture.");
+        EXPECT_EQ(FileNames(dir), (std::set<std::string> { "box.bmp" }));
+        EXPECT_EQ(ReadAllBytes(dir.File("box.bmp")), texture);
     }
 }
 
