@@ -143,6 +143,8 @@ TConversionCommand::TResult TConversionCommand::Run()
 
     LogStamped(":Loading " + objFile.substr(names.Dir.size()) + "..");
     OBJModel.LoadOBJ(objFile, MTLFile);
+    // A model the format cannot hold is refused before any file is written.
+    TMDLModel::CheckLimits(OBJModel);
     LogStamped(":Unifying textures into " + SkinFile.substr(names.Dir.size()) + "..");
     {
         // The atlas goes to the model as it was saved, not read back from

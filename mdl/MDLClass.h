@@ -57,6 +57,10 @@ constexpr std::int32_t SkinType8888 = 5; // blue, green, red, alpha
 constexpr int SkinFormat888 = 888;
 constexpr int SkinFormat8888 = 8888;
 
+// Triangles address vertices and skin vertices by 16-bit indices, so a
+// model holds at most this many of each.
+constexpr std::int32_t MDLIndexLimit = 65536;
+
 constexpr std::int32_t FrameTypePacked16 = 2;
 constexpr std::size_t MDLHeaderSize = 84;
 constexpr std::size_t FrameNameSize = 16;
@@ -149,8 +153,9 @@ public:
 
     std::int32_t Count() const { return static_cast<std::int32_t>(Items.size()); }
     void Log(const std::string& Text);
-    // Writes every index as its low 16 bits and logs one warning per index
-    // that does not fit (a negative one included).
+    // Writes every index as its low 16 bits. The first vertex index and the
+    // first skin-vertex index that do not fit (a negative one included) log
+    // their warning, once each per call, where they are met.
     void WriteTo(TByteWriter& Out);
 };
 
@@ -193,6 +198,10 @@ public:
 
     void Log(const std::string& Text);
 
+    // Raises ERangeError when the OBJ model has more vertices or texture
+    // coordinates than MDLIndexLimit, saying the count and the limit. The
+    // conversion asks before it writes anything; MakeFromOBJ does not ask.
+    static void CheckLimits(const TOBJModel& OBJModel);
     // Replaces the whole model with one built from the OBJ model: triangles,
     // the atlas as texture skin, skin vertices, the colour skin, the
     // frame-name list, frame 0 and the header.

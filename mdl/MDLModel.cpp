@@ -56,6 +56,19 @@ void TMDLModel::Clear()
     Frames.clear();
 }
 
+void TMDLModel::CheckLimits(const TOBJModel& OBJModel)
+{
+    static_assert(MDLIndexLimit == PackedMax + 1, "an index limit of 16 bits");
+    auto check = [](std::size_t count, const char* what) {
+        if (count > std::size_t(MDLIndexLimit))
+            throw ERangeError(std::string("Too many ") + what + ": the model has "
+                + std::to_string(count) + ", an MDL5 model holds at most "
+                + std::to_string(MDLIndexLimit) + ".");
+    };
+    check(OBJModel.Vertices.size(), "vertices");
+    check(OBJModel.UVs.size(), "texture coordinates");
+}
+
 void TMDLModel::MakeFromOBJ(const TOBJModel& OBJModel, const std::string& AtlasFileName,
     const std::string& FrameNamesFileName)
 {

@@ -53,21 +53,26 @@ void TMDLTriangles::Log(const std::string& Text)
 
 void TMDLTriangles::WriteTo(TByteWriter& Out)
 {
-    WriteRecords<TriangleSize>(
-        Out, Items, [this](const TMDLTriangle& triangle, std::uint8_t* record) {
-            for (int k = 0; k < 3; ++k) {
-                PutU16LE(record + 2 * k, static_cast<std::uint16_t>(triangle.VertexIndex[k]));
-                PutU16LE(record + 6 + 2 * k, static_cast<std::uint16_t>(triangle.UVIndex[k]));
+    // One line says all there is to say; a model of a million bad indices
+    // would otherwise bury the log under a million lines.
+    bool vertsWarned = false;
+    bool uvsWarned = false;
+    auto warnOnce = [this](const std::int32_t(&indices)[3], bool& warned, const char* text) {
+        for (std::int32_t index : indices) {
+            if (!warned && static_cast<std::uint32_t>(index) > PackedMax) {
+                Log(text);
+                warned = true;
             }
-            for (std::int32_t index : triangle.VertexIndex) {
-                if (static_cast<std::uint32_t>(index) > PackedMax)
-                    Log(STooManyVerts);
-            }
-            for (std::int32_t index : triangle.UVIndex) {
-                if (static_cast<std::uint32_t>(index) > PackedMax)
-                    Log(STooManyUVVerts);
-            }
-        });
+        }
+    };
+    WriteRecords<TriangleSize>(Out, Items, [&](const TMDLTriangle& triangle, std::uint8_t* record) {
+        for (int k = 0; k < 3; ++k) {
+            PutU16LE(record + 2 * k, static_cast<std::uint16_t>(triangle.VertexIndex[k]));
+            PutU16LE(record + 6 + 2 * k, static_cast<std::uint16_t>(triangle.UVIndex[k]));
+        }
+        warnOnce(triangle.VertexIndex, vertsWarned, STooManyVerts);
+        warnOnce(triangle.UVIndex, uvsWarned, STooManyUVVerts);
+    });
 }
 
 void TMDLFrame::WriteTo(TByteWriter& Out) const

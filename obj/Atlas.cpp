@@ -10,6 +10,9 @@
 #include "util/FileIO.h"
 
 const char* const SAtlasTooLarge = "Texture atlas exceeds 65535 pixels.";
+const char* const SAtlasIsTexture
+    = "The texture %s would be overwritten by the texture atlas of the same name; rename the "
+      "texture.";
 
 namespace {
 
@@ -29,6 +32,27 @@ std::string TexturePath(const std::string& atlasFileName, const std::string& map
     if (dotAt != std::string::npos)
         stem.erase(dotAt);
     return FolderPart(atlasFileName) + stem + ".bmp";
+}
+
+// The texture name of a material without one.
+std::string CreatedMapName(std::size_t materialIndex)
+{
+    return "created_mtl" + std::to_string(materialIndex);
+}
+
+// Saving the atlas replaces whatever file has its name; when that is one of
+// the textures (or the placeholder that would be written for one), the
+// user's picture would be lost. Checked before anything is written.
+void CheckAtlasIsNoTexture(
+    const std::string& atlasFileName, const std::vector<TOBJMaterial>& materials)
+{
+    for (std::size_t i = 0; i < materials.size(); ++i) {
+        const std::string& mapKd = materials[i].MapKd;
+        const std::string path
+            = TexturePath(atlasFileName, mapKd.empty() ? CreatedMapName(i) : mapKd);
+        if (path == atlasFileName)
+            throw EInvalidOperation(FormatMessage(SAtlasIsTexture, path));
+    }
 }
 
 void CheckAtlasSide(std::int64_t side)
@@ -58,6 +82,7 @@ void TOBJModel::UnifyTextures(const std::string& AtlasFileName)
 
 void TOBJModel::UnifyTextures(const std::string& AtlasFileName, TBitmap& Atlas)
 {
+    CheckAtlasIsNoTexture(AtlasFileName, Materials);
     TBitmap& atlas = Atlas;
     atlas.SetBitsPerPixel(24);
     TBitmap tile;
@@ -79,7 +104,7 @@ void TOBJModel::UnifyTextures(const std::string& AtlasFileName, TBitmap& Atlas)
     for (std::size_t i = 0; i < Materials.size(); ++i) {
         TOBJMaterial& material = Materials[i];
         if (material.MapKd.empty())
-            material.MapKd = "created_mtl" + std::to_string(i);
+            material.MapKd = CreatedMapName(i);
         const std::string texturePath = TexturePath(AtlasFileName, material.MapKd);
 
         // A file already there is used as it is, whatever it holds.
@@ -133,6 +158,17 @@ void TOBJModel::UnifyTextures(const std::string& AtlasFileName, TBitmap& Atlas)
             for (std::uint32_t k = 0; k < face.CornerCount; ++k)
                 SetUVRect(Corner(face, k).UV, static_cast<std::int32_t>(i));
         }
+    }
+    if (Materials.empty()) {
+        // Readers of the model refuse a skin without pixels, so a model
+        // without materials gets a white tile the size of a placeholder.
+        // Its texture coordinates keep their zero rectangles.
+        atlas.SetWidth(PlaceholderSize);
+        atlas.SetHeight(PlaceholderSize);
+        TCanvas& canvas = atlas.Canvas();
+        canvas.Brush.Color = clWhite;
+        canvas.Brush.Style = bsSolid;
+        canvas.FillRect(TRect { 0, 0, atlas.Width(), atlas.Height() });
     }
     atlas.SaveBmpFile(AtlasFileName);
 }

@@ -21,6 +21,8 @@ class TTextReader;
 
 // Raised when the atlas would need a side the 16-bit rectangles cannot hold.
 extern const char* const SAtlasTooLarge; // "Texture atlas exceeds 65535 pixels."
+// Raised, with the file's name, when the atlas would replace a material's texture.
+extern const char* const SAtlasIsTexture;
 // Raised when the faces of a file would give more triangles than a count holds.
 extern const char* const STooManyTriangles;
 
@@ -193,9 +195,12 @@ public:
     // Places every material's texture side by side in one atlas, stamps the
     // rectangles onto the materials and the coordinates their faces use, and
     // saves the atlas at AtlasFileName. Missing textures get an 80 x 80 tile
-    // of the material's Kd colour, written next to the atlas. Atlas receives
-    // the 24-bit image that was saved (it must be a new, empty image), for
-    // the next stage to use without reading the file back.
+    // of the material's Kd colour, written next to the atlas. Without
+    // materials the atlas is an 80 x 80 white tile. A texture whose file
+    // would be the atlas itself raises EInvalidOperation before anything is
+    // written. Atlas receives the 24-bit image that was saved (it must be a
+    // new, empty image), for the next stage to use without reading the file
+    // back.
     void UnifyTextures(const std::string& AtlasFileName, TBitmap& Atlas);
     void UnifyTextures(const std::string& AtlasFileName);
     // Copies the rectangle of material MaterialIndex (0-based) into the

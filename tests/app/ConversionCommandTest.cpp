@@ -3,8 +3,10 @@
 // the same command through the dialogs, the error box and the event pump.
 #include "app/ConversionCommand.h"
 
+#include <algorithm>
 #include <clocale>
 #include <filesystem>
+#include <map>
 
 #include <gtest/gtest.h>
 
@@ -191,6 +193,88 @@ TEST_F(ConversionCommandTest, AFailureEndsTheRunWhereItHappensAndIsShownOnce)
     EXPECT_FALSE(FileExists(dir.File("out.mdl")));
     EXPECT_TRUE(FileExists(dir.File("ship.bmp")));
     EXPECT_EQ(command.MDLModel.Header.NumFrames, 1);
+}
+
+std::string Repeated(const std::string& Line, int Count)
+{
+    std::string text;
+    for (int i = 0; i < Count; ++i)
+        text += Line;
+    return text;
+}
+
+std::map<std::string, std::vector<std::uint8_t>> FilesIn(const TScratchDir& Dir)
+{
+    std::map<std::string, std::vector<std::uint8_t>> files;
+    for (const auto& entry : std::filesystem::directory_iterator(Dir.Path()))
+        files[entry.path().filename().string()] = ReadAllBytes(entry.path().string());
+    return files;
+}
+
+TEST_F(ConversionCommandTest, RefusesToLoseATextureOrPassSixteenBitIndicesBeforeWritingAnything)
+{
+    const std::string clash = "The texture %s would be overwritten by the texture atlas of the "
+                              "same name; rename the texture.";
+    const std::string limit = ", an MDL5 model holds at most 65536.";
+    const std::string unifying = "[stamp]:Unifying textures into box.bmp..";
+    struct TCase
+    {
+        const char* What;
+        std::string OBJ;
+        std::string MTL; // empty: no box.mtl
+        bool UserTexture; // box.bmp is there, the user's texture
+        std::string Error; // %s for the folder's box.bmp; empty: converts
+    };
+    const TCase cases[] = {
+        { "texture named like the atlas", CubeOBJ(), "newmtl red\nmap_Kd textures\\box.png\n", true,
+            clash },
+        { "65537 vertices", Repeated("v 0 0 0\n", 65537), "", false,
+            "Too many vertices: the model has 65537" + limit },
+        // Four default coordinates join the file's 65533.
+        { "65537 coordinates",
+            "v 0 0 0\nvn 0 0 1\n" + Repeated("vt 0 0\n", 65533) + "usemtl red\nf 1//1 1//1 1//1\n",
+            "newmtl red\n", false, "Too many texture coordinates: the model has 65537" + limit },
+        { "65536 of each",
+            Repeated("v 0 0 0\n", 65536) + Repeated("vt 0 0\n", 65536)
+                + "vn 0 0 1\nf 65536/65536/1 1/1/1 2/2/1\n",
+            "", false, "" },
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.What);
+        for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
+            std::filesystem::remove_all(entry.path());
+        WriteText(dir.File("box.obj"), c.OBJ);
+        if (!c.MTL.empty())
+            WriteText(dir.File("box.mtl"), c.MTL);
+        if (c.UserTexture)
+            WriteText(dir.File("box.bmp"), "the user's picture");
+        const auto before = FilesIn(dir);
+        host.OBJFile = dir.File("box.obj");
+        host.MDLFile = dir.File("box.mdl");
+        host.Lines.clear();
+        host.Errors.clear();
+
+        const Result result = command.Execute();
+
+        if (c.Error.empty()) {
+            ASSERT_EQ(result, Result::Completed) << ::testing::PrintToString(host.Errors);
+            EXPECT_EQ(command.MDLModel.Header.NumVerts, 65536);
+            EXPECT_EQ(command.MDLModel.Header.NumSkinVerts, 65536);
+            // Index 65535 is the last that fits: no warning.
+            for (const std::string& line : host.Lines)
+                EXPECT_NE(line.rfind("WARN", 0), 0u) << line;
+            continue;
+        }
+        EXPECT_EQ(result, Result::Failed);
+        EXPECT_EQ(
+            host.Errors, std::vector<std::string> { FormatMessage(c.Error, dir.File("box.bmp")) });
+        // The texture check is the atlas stage's first step; the limits come before it.
+        if (c.Error == clash)
+            EXPECT_EQ(host.Lines.back(), unifying);
+        else
+            EXPECT_EQ(std::count(host.Lines.begin(), host.Lines.end(), unifying), 0);
+        EXPECT_EQ(FilesIn(dir), before);
+    }
 }
 
 TEST(FailureText, AddsTheFullStopAndNamesMemoryExhaustion)

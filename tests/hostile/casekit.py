@@ -36,6 +36,11 @@ def cannot_create(name):
     return f"ファイル {{dir}}/{name} を作成できません."
 
 
+def atlas_is_texture(name):
+    return (f"The texture {{dir}}/{name} would be overwritten by the texture atlas of the same name; "
+            "rename the texture.")
+
+
 def frame_count_differs(number, count, first):
     return f"Frame_{number} has {count} vertices, but Frame_0 has {first}."
 
@@ -61,6 +66,8 @@ CUBE_UV_LESS = s.cube_obj(materials=("red",), corner_form="v//vn").decode()
 PLAIN_MTL = s.mtl([("red", (1, 0, 0), None)])
 TEX_MTL = s.mtl([("red", (1, 0, 0), "tex.bmp")])
 CUBE_FACTS = {"verts": 8, "tris": 12, "frames": 1, "skins": 2}
+# A model without materials: an 80 x 80 white atlas, opaque in the skin.
+WHITE_ATLAS = {"atlas": "80x80", "texel": ["0,0,ffffffff", "79,79,ffffffff"]}
 
 
 def replace_line(text, prefix, new, nth=0):

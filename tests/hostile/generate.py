@@ -135,8 +135,8 @@ def obj_cases():
                               ("obj_lf_cr", "\n\r", "lines ending in LF CR, an empty line between")):
         obj_case(name, reason, s.cube_obj(materials=("red",), line_end=end))
     obj_case("obj_empty_file", "a 0-byte OBJ file with its materials", "", verts=0, tris=0)
-    case("obj_empty_without_mtl", "a 0-byte OBJ file and no MTL file: no materials, an empty atlas",
-         {"box.obj": ""}, verts=0, tris=0, frames=1, skins=1, atlas="0x0")
+    case("obj_empty_without_mtl", "a 0-byte OBJ file and no MTL file: no materials, a white atlas",
+         {"box.obj": ""}, verts=0, tris=0, frames=1, skins=1, **WHITE_ATLAS)
     obj_case("obj_only_comments", "comments and unknown keywords only",
              "# nothing\nmtllib box.mtl\no thing\ng group\ns 1\nvp 0.5\n# end\n", verts=0, tris=0)
     obj_case("obj_binary_junk", "64 KiB of bytes without an ASCII letter",
@@ -214,8 +214,11 @@ def mtl_cases():
     mtl_case("mtl_map_kd_nul_byte", "a texture name with a NUL byte: not the file a, which is there",
              one(["map_Kd a\x00b.bmp"]), extra={"a": s.bmp(2, 2, 24)},
              exit=1, message=cannot_create("a\x00b.bmp"))
-    mtl_case("mtl_map_kd_is_atlas", "the texture is named like the atlas, which replaces it",
-             one(["map_Kd box.bmp"]), atlas="80x80")
+    mtl_case("mtl_map_kd_is_atlas", "the texture box.bmp is named like the atlas: refused, the texture kept",
+             one(["map_Kd box.bmp"]), extra={"box.bmp": s.bmp(2, 2, 24)},
+             exit=1, message=atlas_is_texture("box.bmp"))
+    mtl_case("mtl_map_kd_is_atlas_missing", "a missing texture textures\\box.png would be the atlas's placeholder",
+             one(["map_Kd textures\\box.png"]), exit=1, message=atlas_is_texture("box.bmp"))
     mtl_case("mtl_atlas_too_wide", "two textures 40000 pixels wide, named apart so both are placed",
              s.mtl([("red", (1, 0, 0), "wide.bmp"), ("blue", (0, 0, 1), "sub/wide.bmp")]),
              extra={"wide.bmp": s.bmp(40000, 1, 1, table=s.grey_table(2), pixels=bytes(5000))},
@@ -231,10 +234,10 @@ def mtl_cases():
              PLAIN_MTL, obj=CUBE_UV_LESS.replace("usemtl red", "usemtl ghost"), atlas="80x80")
     mtl_case("mtl_empty_name", "newmtl without a name matches the faces before any usemtl",
              b"newmtl\nKd 0 0 1\n", obj=without_lines(CUBE_UV_LESS, "usemtl"), atlas="80x80")
-    case("mtl_missing", "no MTL file: no materials, an empty atlas", {"box.obj": CUBE},
-         **CUBE_FACTS | {"skins": 1}, atlas="0x0")
+    case("mtl_missing", "no MTL file: no materials, a white atlas", {"box.obj": CUBE},
+         **CUBE_FACTS | {"skins": 1}, **WHITE_ATLAS)
     case("mtl_is_directory", "the MTL name is taken by a folder: no materials",
-         {"box.obj": CUBE, "box.mtl": DIR}, **CUBE_FACTS | {"skins": 1}, atlas="0x0")
+         {"box.obj": CUBE, "box.mtl": DIR}, **CUBE_FACTS | {"skins": 1}, **WHITE_ATLAS)
     # An MTL file of another name, as the OBJ file's mtllib statement gives it.
     named = "mtllib other.mtl\n" + CUBE
     case("mtllib_other_name", "no box.mtl: the MTL file that mtllib names is read",
@@ -243,15 +246,15 @@ def mtl_cases():
          {"box.obj": named, "other.mtl": b"newmtl red\nKd 1 x 0\n"}, exit=1,
          message=at("other.mtl:2", not_float("x")))
     case("mtllib_names_folder", "mtllib names a folder: no materials",
-         {"box.obj": "mtllib lib.mtl\n" + CUBE, "lib.mtl": DIR}, **CUBE_FACTS | {"skins": 1}, atlas="80x80")
+         {"box.obj": "mtllib lib.mtl\n" + CUBE, "lib.mtl": DIR}, **CUBE_FACTS | {"skins": 1}, **WHITE_ATLAS)
     case("mtllib_names_the_obj", "mtllib names the OBJ file itself: read as an MTL file, no materials",
-         {"box.obj": "mtllib box.obj\n" + CUBE}, **CUBE_FACTS | {"skins": 1}, atlas="80x80")
+         {"box.obj": "mtllib box.obj\n" + CUBE}, **CUBE_FACTS | {"skins": 1}, **WHITE_ATLAS)
     case("mtllib_with_folders", "mtllib names a file in another folder: looked for beside the OBJ file",
          {"box.obj": "mtllib ..\\materials\\other.mtl\n" + CUBE, "other.mtl": PLAIN_MTL},
          **CUBE_FACTS, atlas="80x80")
     mtl_case("mtl_binary_junk", "64 KiB of bytes without an ASCII letter: no materials",
              junk(65536, 11, bytes(range(0, 65)) + bytes(range(91, 97)) + bytes(range(123, 256))),
-             **CUBE_FACTS | {"skins": 1}, atlas="0x0")
+             **CUBE_FACTS | {"skins": 1}, **WHITE_ATLAS)
     mtl_case("mtl_many_placeholders_one_name", "40 materials sharing one missing texture: one placeholder",
              s.mtl([(f"m{i}", (i / 40, 0, 0), "same.tga") for i in range(40)]), atlas="80x80",
              files="same.bmp")

@@ -206,16 +206,21 @@ TEST_F(MakeFromOBJTest, MakesTheSkinsThatAtlasAndMaterialsCallFor)
     EXPECT_EQ(mdl.ColourSkin->Height, 5);
     EXPECT_EQ(mdl.Header.NumSkins, 2);
 
-    // The empty atlas written for a model without materials: a 0 x 0 skin.
+    // The white atlas of a model without materials: an 80 x 80 skin, no
+    // colour skin, and unstamped coordinates at the skin's corner.
     obj.Materials.clear();
-    WriteAllBytes(atlasPath, {});
+    obj.UVs.clear();
+    AddUV(0.5f, 0.5f, 0, 0, 0);
+    WriteAtlas(80, 80);
     Build();
     ASSERT_TRUE(mdl.TextureSkin);
-    EXPECT_EQ(mdl.TextureSkin->Width, 0);
-    EXPECT_EQ(mdl.TextureSkin->Size(), 0);
+    EXPECT_EQ(mdl.TextureSkin->Width, 80);
+    EXPECT_EQ(mdl.TextureSkin->Height, 80);
     EXPECT_FALSE(mdl.ColourSkin);
     EXPECT_EQ(mdl.Header.NumSkins, 1);
-    EXPECT_EQ(mdl.Header.NumSkinVerts, 1);
+    ASSERT_EQ(mdl.Header.NumSkinVerts, 1);
+    EXPECT_EQ(mdl.SkinVerts->Items[0].U, 0);
+    EXPECT_EQ(mdl.SkinVerts->Items[0].V, 0);
 }
 
 TEST_F(MakeFromOBJTest, PaintsEachTriangleInItsMaterialColourWithAWideOutline)

@@ -201,7 +201,7 @@ TEST(MDLSkin, WritesPixelDataOfAnyLengthUnchanged)
     }
 }
 
-TEST(MDLSaveWarnings, WritesLowSixteenBitsAndLogsEachOversizedIndex)
+TEST(MDLSaveWarnings, WritesLowSixteenBitsAndLogsEachWarningOncePerSave)
 {
     TCapturedLog log;
     TMDLModel model;
@@ -222,12 +222,15 @@ TEST(MDLSaveWarnings, WritesLowSixteenBitsAndLogsEachOversizedIndex)
         (TBytes { 0, 0, 1, 0, 2, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF }));
     EXPECT_EQ(log.Lines, TLines { uvs });
 
-    // Each triangle logs its vertex warnings, then its UV ones.
+    // Each warning once per save, where its first index is met: a triangle
+    // checks its vertex indices before its UV ones.
     EXPECT_EQ(save({ { { 65536, 1, -1 }, { 65537, 0, 2 } },
                   { { 65535, 0x10005, 0 }, { 0, 0, 0x7FFFFFFF } } }),
         (TBytes { 0, 0, 1, 0, 0xFF, 0xFF, 1, 0, 0, 0, 2, 0, //
             0xFF, 0xFF, 5, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF }));
-    EXPECT_EQ(log.Lines, (TLines { verts, verts, uvs, verts, uvs }));
+    EXPECT_EQ(log.Lines, (TLines { verts, uvs }));
+    save({ { { 0, 1, 2 }, { 0, -1, -1 } }, { { 70000, 70000, 0 }, { 70000, 0, 0 } } });
+    EXPECT_EQ(log.Lines, (TLines { uvs, verts }));
 }
 
 TEST(MDLSaveErrors, FullDiskKeepsTheOldFile)

@@ -291,7 +291,7 @@ TEST(UnifyTextures, PlaceholderTakesDepthOfLastLoadedTextureAtlasStays24Bit)
     EXPECT_EQ(CountOther(atlas, Blue, { 16, 0, 96, 80 }), 0);
 }
 
-TEST(UnifyTextures, ModelWithoutMaterialsSavesEmptyAtlasFile)
+TEST(UnifyTextures, ModelWithoutMaterialsGetsWhiteAtlasOfPlaceholderSize)
 {
     TScratchDir dir;
     WriteAllBytes(dir.File("model.bmp"), { 1, 2, 3 });
@@ -299,10 +299,19 @@ TEST(UnifyTextures, ModelWithoutMaterialsSavesEmptyAtlasFile)
     AddUVs(model, 3);
     AddFace(model, "", { 1, 2, 3 });
 
-    model.UnifyTextures(dir.File("model.bmp"));
+    TBitmap inMemory;
+    model.UnifyTextures(dir.File("model.bmp"), inMemory);
 
-    EXPECT_TRUE(std::filesystem::exists(dir.File("model.bmp")));
-    EXPECT_TRUE(ReadAllBytes(dir.File("model.bmp")).empty());
+    TBitmap saved;
+    saved.LoadBmpFile(dir.File("model.bmp"));
+    for (const TBitmap* atlas : { &inMemory, &saved }) {
+        EXPECT_EQ(atlas->Width(), 80);
+        EXPECT_EQ(atlas->Height(), 80);
+        EXPECT_EQ(atlas->BitsPerPixel(), 24);
+        EXPECT_EQ(CountOther(*atlas, clWhite, { 0, 0, 80, 80 }), 0);
+    }
+    // No placeholder, and the coordinates stay at the atlas's corner.
+    EXPECT_EQ(FileNames(dir), (std::set<std::string> { "model.bmp" }));
     for (const TOBJUV& uv : model.UVs)
         EXPECT_EQ(RectOf(uv), (TRect4 { 0, 0, 0, 0 }));
 }
@@ -356,22 +365,30 @@ TEST(UnifyTextures, FourthDefaultCoordinateOfTriangleOnlyMaterialStaysZero)
         EXPECT_EQ(RectOf(model.UVs[uv - 1]), expected[uv - 1]) << uv;
 }
 
-TEST(UnifyTextures, TextureNamedLikeAtlasIsReadThenOverwritten)
+TEST(UnifyTextures, TextureNamedLikeAtlasIsRefusedBeforeAnythingIsWritten)
 {
-    TScratchDir dir;
-    WriteBmp(dir.File("model.bmp"), 10, 10, Red);
-    TOBJModel model;
-    AddMaterial(model, "self", "maps\\model.tga");
+    // The atlas's file name and the materials' maps ("" for none). The
+    // first: the user's texture is there. The second: a placeholder for
+    // missing.tga would be written before the second material's created
+    // name is found to be the atlas's.
+    const std::vector<std::vector<std::string>> cases
+        = { { "box.bmp", "box.bmp" }, { "created_mtl1.bmp", "missing.tga", "" } };
+    for (const std::vector<std::string>& c : cases) {
+        SCOPED_TRACE(c[0]);
+        TScratchDir dir;
+        WriteBmp(dir.File("box.bmp"), 8, 8, Red);
+        const std::vector<std::uint8_t> texture = ReadAllBytes(dir.File("box.bmp"));
+        TOBJModel model;
+        for (std::size_t i = 1; i < c.size(); ++i)
+            AddMaterial(model, "M" + std::to_string(i), c[i]);
 
-    model.UnifyTextures(dir.File("model.bmp"));
-
-    EXPECT_EQ(RectOf(model.Materials[0]), (TRect4 { 0, 0, 10, 10 }));
-    TBitmap atlas;
-    atlas.LoadBmpFile(dir.File("model.bmp"));
-    EXPECT_EQ(atlas.Width(), 12);
-    EXPECT_EQ(atlas.Height(), 12);
-    EXPECT_EQ(CountOther(atlas, Red, { 0, 0, 10, 10 }), 0);
-    EXPECT_EQ(CountOther(atlas, clWhite, { 10, 0, 12, 12 }), 0);
+        EXPECT_EQ(MessageOfThrown<EInvalidOperation>([&] { model.UnifyTextures(dir.File(c[0])); }),
+            "The texture " + dir.File(c[0])
+                + " would be overwritten by the texture atlas of the same name; rename the "
+                  "texture.");
+        EXPECT_EQ(FileNames(dir), (std::set<std::string> { "box.bmp" }));
+        EXPECT_EQ(ReadAllBytes(dir.File("box.bmp")), texture);
+    }
 }
 
 TEST(UnifyTextures, AtlasPastSixteenBitsRaisesRangeErrorWithoutSaving)
