@@ -162,29 +162,43 @@ void SumFaceNormals(
             crosses.push_back(TCross { ay * bz - az * by, az * bx - ax * bz, ax * by - ay * bx });
         }
 
-        // A sum still at zero ends where the face's own running sum from
-        // zero ends, so that is worked out once per face: a polygon of many
-        // corners then costs its corners, not their square.
-        TNormalSum fromZero {};
+        // Sums that start equal end equal, so the end is worked out once for
+        // the sums still at zero (a vertex's first face) and once per run of
+        // sums that start where the previous one did (vertices that came
+        // from one earlier face, as in a polygon given twice): such polygons
+        // cost their corners, not their square. Vertices whose sums all
+        // differ still cost the face's triangles each. lastStart begins at
+        // zero, which no sum compared with it holds.
+        TNormalSum fromZero {}, lastStart {}, lastEnd {};
         bool fromZeroDone = false;
+        auto sameStart = [](const TNormalSum& a, const TNormalSum& b) {
+            return a.X == b.X && a.Y == b.Y && a.Z == b.Z;
+        };
         for (std::uint32_t k = 0; k < count; ++k) {
             TNormalSum* sum = sumOf(Model.Corner(face, k));
             if (!sum || sum->LastFace == faceNumber)
                 continue;
             sum->LastFace = faceNumber;
+            TNormalSum* end;
             if (sum->IsZero()) {
                 if (!fromZeroDone) {
                     for (const TCross& cross : crosses)
                         fromZero.Add(cross.X, cross.Y, cross.Z);
                     fromZeroDone = true;
                 }
-                sum->X = fromZero.X;
-                sum->Y = fromZero.Y;
-                sum->Z = fromZero.Z;
+                end = &fromZero;
+            } else if (sameStart(*sum, lastStart)) {
+                end = &lastEnd;
             } else {
+                lastStart = *sum;
+                lastEnd = *sum;
                 for (const TCross& cross : crosses)
-                    sum->Add(cross.X, cross.Y, cross.Z);
+                    lastEnd.Add(cross.X, cross.Y, cross.Z);
+                end = &lastEnd;
             }
+            sum->X = end->X;
+            sum->Y = end->Y;
+            sum->Z = end->Z;
         }
     }
 }
