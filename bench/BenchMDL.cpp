@@ -1,10 +1,15 @@
 // Frame encoding speed of TMDLModel::AddFrame on a mesh of the size a large
-// frame reaches: packs every position and picks every vertex's normal index,
-// on a fresh model each round, and prints the median and best times with the
-// vertices per second. The plain search over all 162 table cosines, the way
-// the normal index is defined, runs over the same normals for comparison and
+// frame reaches: works out every vertex's normal from the corners, packs
+// every position and picks every normal index, on a fresh model each round,
+// and prints the median and best times with the vertices per second. The plain search over all 162
+// table cosines, the way the normal index is defined, runs over the same normals for comparison and
 // also serves as the check: every index AddFrame gives must equal it, so an
 // encoder that cuts corners fails instead of looking fast.
+//
+// Then the vertex normals alone, for corners that name their vertex's own
+// normal (the usual file), the normal of their face's first vertex (flat
+// faces: every vertex sums unit vectors) and none at all (every vertex sums
+// its faces' cross products).
 //
 // Usage: tarvex_bench_mdl [--rounds N]
 
@@ -31,6 +36,10 @@ using bench::Median;
 using bench::Seconds;
 
 constexpr std::int32_t VertexTotal = 65000;
+// The vertices form a closed grid of two triangles per cell.
+constexpr std::int32_t GridRings = 250;
+constexpr std::int32_t GridSides = 260;
+static_assert(GridRings * GridSides == VertexTotal, "the grid holds every vertex");
 constexpr int DefaultRounds = 7;
 // Fixed, so that every run encodes the same mesh.
 constexpr std::uint64_t Seed = 0x7A2BE5u;
@@ -38,6 +47,37 @@ constexpr std::uint64_t Seed = 0x7A2BE5u;
 float Draw(bench::TRandom& random)
 {
     return static_cast<float>(random.Range(-1, 1));
+}
+
+enum class TCornerNormals {
+    Own,
+    FaceFirst,
+    None,
+};
+
+void SetFaces(TOBJModel& model, TCornerNormals kind)
+{
+    model.Faces.clear();
+    auto at = [](std::int32_t ring, std::int32_t side) {
+        return ring % GridRings * GridSides + side % GridSides + 1;
+    };
+    for (std::int32_t ring = 0; ring < GridRings; ++ring) {
+        for (std::int32_t side = 0; side < GridSides; ++side) {
+            const std::int32_t a = at(ring, side), b = at(ring + 1, side),
+                               c = at(ring + 1, side + 1), d = at(ring, side + 1);
+            for (const auto& corners : { std::vector<std::int32_t> { a, b, c }, { a, c, d } }) {
+                TOBJFace face {};
+                face.CornerCount = 3;
+                for (int k = 0; k < 3; ++k) {
+                    const std::int32_t normal = kind == TCornerNormals::Own ? corners[k]
+                        : kind == TCornerNormals::FaceFirst                 ? corners[0]
+                                                                            : NoNormal;
+                    face.Corners[k] = TOBJCorner { corners[k], NoUV, normal };
+                }
+                model.Faces.push_back(face);
+            }
+        }
+    }
 }
 
 void MakeMesh(TOBJModel& model)
@@ -60,6 +100,7 @@ void MakeMesh(TOBJModel& model)
         } while (length < 0.1f || length > 1.0f);
         model.Normals.push_back(Vec3(x / length, y / length, z / length));
     }
+    SetFaces(model, TCornerNormals::Own);
 }
 
 void PlainSearch(const std::vector<TVec3>& normals, std::vector<std::uint8_t>& indices)
@@ -174,6 +215,36 @@ int Run(int rounds)
         plainMedian, plainBest);
     std::printf("           %.0f vertices/s at the median; AddFrame is %.1fx faster\n",
         VertexTotal / plainMedian, plainMedian / median);
+
+    const std::vector<TVec3> normals = mesh.Normals;
+    const struct
+    {
+        TCornerNormals Kind;
+        const char* Name;
+    } kinds[] = {
+        { TCornerNormals::Own, "own normal" },
+        { TCornerNormals::FaceFirst, "flat faces" },
+        { TCornerNormals::None, "no normals" },
+    };
+    for (const auto& kind : kinds) {
+        SetFaces(mesh, kind.Kind);
+        mesh.Normals = kind.Kind == TCornerNormals::None ? std::vector<TVec3>() : normals;
+        std::vector<double> normalTimes;
+        for (int round = 0; round < rounds; ++round) {
+            const auto start = std::chrono::steady_clock::now();
+            const std::vector<TVec3> result = mesh.VertexNormals();
+            const auto stop = std::chrono::steady_clock::now();
+            normalTimes.push_back(Seconds(stop - start));
+            if (result.size() != normals.size()) {
+                std::fprintf(stderr, "FAILED: %zu vertex normals for %zu vertices\n", result.size(),
+                    normals.size());
+                return 1;
+            }
+        }
+        std::printf("Normals    %-10s (%d triangles): median %.5f s, best %.5f s\n", kind.Name,
+            mesh.FaceCount(), Median(normalTimes),
+            *std::min_element(normalTimes.begin(), normalTimes.end()));
+    }
     return 0;
 }
 

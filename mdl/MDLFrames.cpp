@@ -88,12 +88,11 @@ void TMDLModel::AddFrame(const TOBJModel& OBJModel)
     }
     const std::size_t count = OBJModel.Vertices.size();
     frame.Vertices.resize(count);
+    // Each frame's normals come from its own file's lists.
+    const std::vector<TVec3> normals = OBJModel.VertexNormals();
     for (std::size_t i = 0; i < count; ++i) {
         TMDLPackedVertex& vertex = frame.Vertices[i];
-        // A vertex without a normal at its own position counts as having a
-        // zero normal.
-        const TVec3 normal = i < OBJModel.Normals.size() ? OBJModel.Normals[i] : Vec3Zero();
-        EncodeVertex(OBJModel.Vertices[i], normal, vertex);
+        EncodeVertex(OBJModel.Vertices[i], normals[i], vertex);
         vertex.Pad = 0;
         for (int axis = 0; axis < 3; ++axis) {
             if (vertex.Coord[axis] > frame.BBoxMax.Coord[axis])

@@ -191,6 +191,15 @@ public:
     // Gives every face whose corner 1 has no texture index the four default
     // coordinates of its material, made once per material.
     void AssignDefaultUVs();
+    // The normal of each vertex, in list order, from this model's own lists
+    // (VertexNormals.cpp). The corners that use a vertex and name a normal
+    // decide: one normal named throughout is taken as read, different ones
+    // give the sum of their unit vectors. A vertex without such corners
+    // takes the normal at its own place in the list; without that, the sum
+    // of the cross products of the triangles of the faces around it (twice
+    // their area, outward for counter-clockwise faces); without faces, the
+    // zero vector. A sum beyond the single range also gives the zero vector.
+    std::vector<TVec3> VertexNormals() const;
 
     // Places every material's texture side by side in one atlas, stamps the
     // rectangles onto the materials and the coordinates their faces use, and

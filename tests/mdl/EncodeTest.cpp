@@ -220,6 +220,25 @@ TEST_F(AddFrameTest, TakesNormalsByListPositionAndGivesMissingOnesIndexZero)
     EXPECT_EQ(frame.Vertices[1].Pad, 0);
 }
 
+TEST_F(AddFrameTest, TakesEachFilesOwnListsAndGivesASumBeyondSinglesIndexZero)
+{
+    // A face without normals whose cross product is 1e40 along z.
+    obj.Vertices = { Vec3Zero(), Vec3(1e20f, 0, 0), Vec3(0, 1e20f, 0) };
+    obj.Faces.push_back(TOBJFace { { { 1, NoUV, 0 }, { 2, NoUV, 0 }, { 3, NoUV, 0 } }, 3, 0, "" });
+    mdl.AddFrame(obj);
+    // The next file names its second normal at corner 1.
+    obj.Normals = { Vec3(0, 0, 2), Vec3(3, 0, 0) };
+    obj.Faces[0].Corners[0].Normal = 2;
+    mdl.AddFrame(obj);
+
+    const int east = NormalIndexOf(Vec3(1, 0, 0));
+    const int expected[2][3] = { { 0, 0, 0 }, { east, east, 0 } };
+    for (int f = 0; f < 2; ++f) {
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(mdl.Frames[f].Vertices[i].NormalIndex, expected[f][i]) << f << " " << i;
+    }
+}
+
 TEST_F(AddFrameTest, NamesFramesFromTheListThenByNumber)
 {
     mdl.FrameNames = { "walk", "", "a name of twenty....", "jump" };
