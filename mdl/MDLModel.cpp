@@ -172,16 +172,10 @@ void TMDLModel::LoadFrameNames(const std::string& FileName)
         return;
     }
     // Every line is a name as it stands, blanks and empty lines included.
-    std::uint64_t lineNumber = 0; // none while the file is opened
-    try {
-        TTextReader reader(FileName, '\0');
-        std::string_view line;
-        for (lineNumber = 1; reader.ReadLine(line); ++lineNumber)
-            FrameNames.emplace_back(line);
-    } catch (Exception& failure) {
-        failure.SetPlace(FileName, lineNumber);
-        throw;
-    }
+    ForEachTextLine(FileName, '\0', [this](std::string_view line) {
+        FrameNames.emplace_back(line);
+        return true;
+    });
     Log(SFrameNamesLoaded);
 }
 

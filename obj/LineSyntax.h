@@ -34,13 +34,11 @@ inline std::string_view SkipBlanks(std::string_view Rest)
 // empty argument. Rest is left after the argument's delimiter.
 inline std::string_view NextArgument(std::string_view& Rest)
 {
-    std::size_t at = 0;
-    while (at < Rest.size() && IsBlank(Rest[at]))
-        ++at;
-    std::size_t end = at;
+    Rest = SkipBlanks(Rest);
+    std::size_t end = 0;
     while (end < Rest.size() && !IsBlank(Rest[end]))
         ++end;
-    const std::string_view argument = TrimControl(Rest.substr(at, end - at));
+    const std::string_view argument = TrimControl(Rest.substr(0, end));
     Rest = Rest.substr(end < Rest.size() ? end + 1 : end);
     return argument;
 }

@@ -78,16 +78,10 @@ std::string_view TextureName(std::string_view Rest)
 void TOBJModel::LoadMTL(const std::string& MTLFileName)
 {
     Materials.clear();
-    std::uint64_t lineNumber = 0; // none while the file is opened
-    try {
-        TTextReader reader(MTLFileName);
-        std::string_view line;
-        for (lineNumber = 1; reader.ReadLine(line); ++lineNumber)
-            ReadMTLLine(line);
-    } catch (Exception& failure) {
-        failure.SetPlace(MTLFileName, lineNumber);
-        throw;
-    }
+    ForEachTextLine(MTLFileName, 26, [this](std::string_view line) {
+        ReadMTLLine(line);
+        return true;
+    });
     Log("MTL Loaded.");
 }
 

@@ -62,22 +62,17 @@ void TOBJModel::LoadOBJ(const std::string& FileName, const std::string& MTLFileN
 
 std::string TOBJModel::NamedMTLFile(const std::string& FileName)
 {
-    std::uint64_t lineNumber = 0;
-    try {
-        TTextReader reader(FileName);
-        std::string_view line;
-        for (lineNumber = 1; reader.ReadLine(line); ++lineNumber) {
-            std::string_view rest = line;
-            if (!KeywordIs(NextArgument(rest), "MTLLIB"))
-                continue;
-            const std::string_view name = NameInFolder(NextArgument(rest));
-            return name.empty() ? std::string() : FolderPart(FileName) + std::string(name);
-        }
-    } catch (Exception& failure) {
-        failure.SetPlace(FileName, lineNumber);
-        throw;
-    }
-    return std::string();
+    std::string named;
+    ForEachTextLine(FileName, 26, [&](std::string_view line) {
+        std::string_view rest = line;
+        if (!KeywordIs(NextArgument(rest), "MTLLIB"))
+            return true;
+        const std::string_view name = NameInFolder(NextArgument(rest));
+        if (!name.empty())
+            named = FolderPart(FileName) + std::string(name);
+        return false;
+    });
+    return named;
 }
 
 TMaterialLookup::TMaterialLookup(const std::vector<TOBJMaterial>& Materials)

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "util/Errors.h"
 #include "util/FileIO.h"
 
 // Splits whole lines held in memory: a line ends at a carriage return, at a
@@ -91,3 +92,23 @@ private:
     bool FAtEnd = false; // the file (or its end-of-text byte) is reached
     TLineCursor FLines; // the block ReadLine is handing out
 };
+
+// Hands each line of the file at Path to OnLine, which returns false to stop
+// early. A failure, of the reading or of OnLine, leaves stamped with the file
+// and the line it concerns (0 when the file could not be opened).
+template <typename TOnLine>
+void ForEachTextLine(const std::string& Path, char EndOfText, TOnLine&& OnLine)
+{
+    std::uint64_t lineNumber = 0;
+    try {
+        TTextReader reader(Path, EndOfText);
+        std::string_view line;
+        for (lineNumber = 1; reader.ReadLine(line); ++lineNumber) {
+            if (!OnLine(line))
+                return;
+        }
+    } catch (Exception& failure) {
+        failure.SetPlace(Path, lineNumber);
+        throw;
+    }
+}
