@@ -107,6 +107,9 @@ TConversionCommand::TConversionCommand(TConversionHost& Host)
     OBJModel.StatusPanel = &Host;
     OBJModel.EventPump = &Host;
     MDLModel.ActivityLog = &Host;
+    // Models in metres or centimetres reach well beyond -1..1; their frames
+    // are packed once the range of all of them is known.
+    MDLModel.FitRange = true;
 }
 
 TConversionCommand::TResult TConversionCommand::Execute()
@@ -168,6 +171,7 @@ TConversionCommand::TResult TConversionCommand::Run()
             MDLModel.AddFrame(OBJModel);
         }
     }
+    MDLModel.FitFrames();
     LogStamped(":Done.");
 
     std::string mdlFile;

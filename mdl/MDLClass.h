@@ -168,7 +168,14 @@ public:
     // NUL-terminated, zero-filled.
     char Name[FrameNameSize] {};
     std::vector<TMDLPackedVertex> Vertices;
+    // A fitted frame's positions as read (OBJ axes), kept until the model's
+    // range is known; the vertices hold only their normal index until then.
+    std::vector<TVec3> Positions;
+    bool Pending = false;
 
+    // The box of the packed vertices, one unit wider on each side where the
+    // range allows.
+    void SetBox();
     std::int32_t Count() const { return static_cast<std::int32_t>(Vertices.size()); }
     // The name up to its terminator (all 16 bytes when there is none).
     std::string NameText() const;
@@ -217,8 +224,12 @@ public:
     // The low 16 bits of trunc((Coord + 1) * 32767), so -1..1 maps to 0..65534.
     static std::uint16_t PackCoord(float Coord);
     // Packs Position (axes z, x, y) and picks the table direction nearest to
-    // Normal; leaves Pad alone.
+    // FileNormal(Normal); leaves Pad alone.
     static void EncodeVertex(const TVec3& Position, const TVec3& Normal, TMDLPackedVertex& Vertex);
+    // The direction the table is searched with for an OBJ normal (x, y, z):
+    // (-z, -x, -y), in the file's axes and facing the way the engine's own
+    // models face theirs.
+    static TVec3 FileNormal(const TVec3& Normal);
     // Appends a frame made of the OBJ model's current vertices and normals.
     // A frame after the first must have as many vertices as the first
     // (otherwise EInvalidOperation "Frame_N has n vertices, but Frame_0 has
@@ -237,6 +248,17 @@ public:
     void LoadFromFile(const std::string& FileName);
     void LoadFromBytes(const std::uint8_t* Data, std::size_t Size);
 
+    // Whether frames keep their positions as read until FitFrames packs them
+    // all, each axis on a scale that holds the whole model's range. Off, each
+    // frame is packed as it is added, for coordinates inside -1..1 on the
+    // scale of 0.01.
+    bool FitRange = false;
+    // Packs the frames that kept their positions and sets the header's scale
+    // and offset. For a model whose coordinates lie inside -1..1 this gives
+    // the very bytes of packing each frame as it comes. Saving fits frames
+    // left unpacked; adding a frame after fitting is refused.
+    void FitFrames();
+
     // Releases every section and frame and zeroes the header.
     void Clear();
 
@@ -250,4 +272,5 @@ private:
     void PaintColourSkin(const TOBJModel& OBJModel, std::int32_t Width, std::int32_t Height);
     void LoadFrameNames(const std::string& FileName);
     void FillHeader(const TOBJModel& OBJModel);
+    void SetScaleAndOffset(const float Scale[3]);
 };

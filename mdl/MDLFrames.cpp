@@ -1,6 +1,6 @@
 // Frames: packing a position into three 16-bit coordinates, picking the
-// table direction of a normal, and a frame made of an OBJ model's vertices
-// with its box and name.
+// table direction of a normal, a frame made of an OBJ model's vertices with
+// its box and name, and the per-axis scales that fit a whole model's range.
 #include "mdl/MDLClass.h"
 
 #include <algorithm>
@@ -69,7 +69,15 @@ void TMDLModel::EncodeVertex(const TVec3& Position, const TVec3& Normal, TMDLPac
     Vertex.Coord[0] = PackCoord(Position.Z);
     Vertex.Coord[1] = PackCoord(Position.X);
     Vertex.Coord[2] = PackCoord(Position.Y);
-    Vertex.NormalIndex = NearestNormalIndex(Normal);
+    Vertex.NormalIndex = NearestNormalIndex(FileNormal(Normal));
+}
+
+TVec3 TMDLModel::FileNormal(const TVec3& Normal)
+{
+    // The axes of the position, and the other way round: a stored triangle
+    // winds the reverse of its OBJ face, and the engine's own models point
+    // each normal the way their stored triangles wind. Both steps are exact.
+    return Vec3(-Normal.Z, -Normal.X, -Normal.Y);
 }
 
 void TMDLModel::AddFrame(const TOBJModel& OBJModel)
@@ -81,35 +89,27 @@ void TMDLModel::AddFrame(const TOBJModel& OBJModel)
         throw EInvalidOperation("Frame_" + std::to_string(number) + " has "
             + std::to_string(OBJModel.Vertices.size()) + " vertices, but Frame_0 has "
             + std::to_string(Frames.front().Vertices.size()));
+    if (FitRange && !Frames.empty() && !Frames.back().Pending)
+        throw EInvalidOperation("The frames were fitted already; add every frame first");
     TMDLFrame frame;
-    for (int axis = 0; axis < 3; ++axis) {
-        frame.BBoxMin.Coord[axis] = PackedMax;
-        frame.BBoxMax.Coord[axis] = 0;
-    }
     const std::size_t count = OBJModel.Vertices.size();
     frame.Vertices.resize(count);
     // Each frame's normals come from its own file's lists.
     const std::vector<TVec3> normals = OBJModel.VertexNormals();
-    for (std::size_t i = 0; i < count; ++i) {
-        TMDLPackedVertex& vertex = frame.Vertices[i];
-        EncodeVertex(OBJModel.Vertices[i], normals[i], vertex);
-        vertex.Pad = 0;
-        for (int axis = 0; axis < 3; ++axis) {
-            if (vertex.Coord[axis] > frame.BBoxMax.Coord[axis])
-                frame.BBoxMax.Coord[axis] = vertex.Coord[axis];
+    if (FitRange) {
+        // Packed once every frame is here and the model's range is known.
+        for (std::size_t i = 0; i < count; ++i) {
+            frame.Vertices[i].NormalIndex = NearestNormalIndex(FileNormal(normals[i]));
+            frame.Vertices[i].Pad = 0;
         }
-        for (int axis = 0; axis < 3; ++axis) {
-            if (vertex.Coord[axis] < frame.BBoxMin.Coord[axis])
-                frame.BBoxMin.Coord[axis] = vertex.Coord[axis];
+        frame.Positions = OBJModel.Vertices;
+        frame.Pending = true;
+    } else {
+        for (std::size_t i = 0; i < count; ++i) {
+            EncodeVertex(OBJModel.Vertices[i], normals[i], frame.Vertices[i]);
+            frame.Vertices[i].Pad = 0;
         }
-    }
-    // One unit of margin on each side, held at the ends of the range: a
-    // wrapped bound would turn the box inside out.
-    for (int axis = 0; axis < 3; ++axis) {
-        if (frame.BBoxMin.Coord[axis] > 0)
-            --frame.BBoxMin.Coord[axis];
-        if (frame.BBoxMax.Coord[axis] < PackedMax)
-            ++frame.BBoxMax.Coord[axis];
+        frame.SetBox();
     }
     frame.FrameType = FrameTypePacked16;
     if (FrameNames.size() > number)
@@ -118,4 +118,106 @@ void TMDLModel::AddFrame(const TOBJModel& OBJModel)
         frame.SetName("frame" + std::to_string(number));
     Frames.push_back(std::move(frame));
     Header.NumFrames = static_cast<std::int32_t>(Frames.size());
+}
+
+void TMDLFrame::SetBox()
+{
+    for (int axis = 0; axis < 3; ++axis) {
+        BBoxMin.Coord[axis] = PackedMax;
+        BBoxMax.Coord[axis] = 0;
+    }
+    for (const TMDLPackedVertex& vertex : Vertices) {
+        for (int axis = 0; axis < 3; ++axis) {
+            if (vertex.Coord[axis] > BBoxMax.Coord[axis])
+                BBoxMax.Coord[axis] = vertex.Coord[axis];
+        }
+        for (int axis = 0; axis < 3; ++axis) {
+            if (vertex.Coord[axis] < BBoxMin.Coord[axis])
+                BBoxMin.Coord[axis] = vertex.Coord[axis];
+        }
+    }
+    // One unit of margin on each side, held at the ends of the range: a
+    // wrapped bound would turn the box inside out.
+    for (int axis = 0; axis < 3; ++axis) {
+        if (BBoxMin.Coord[axis] > 0)
+            --BBoxMin.Coord[axis];
+        if (BBoxMax.Coord[axis] < PackedMax)
+            ++BBoxMax.Coord[axis];
+    }
+}
+
+namespace {
+
+// A position's coordinate on a file axis: X is the OBJ z, Y the OBJ x, Z the
+// OBJ y.
+float FileAxis(const TVec3& Position, int Axis)
+{
+    return Axis == 0 ? Position.Z : (Axis == 1 ? Position.X : Position.Y);
+}
+
+} // namespace
+
+void TMDLModel::FitFrames()
+{
+    if (Frames.empty() || !Frames.front().Pending)
+        return;
+    // The largest magnitude on each axis over every frame. Coordinates that
+    // are not finite cannot be fitted and are packed as they are.
+    float lo[3] = { 0, 0, 0 };
+    float hi[3] = { 0, 0, 0 };
+    for (const TMDLFrame& frame : Frames) {
+        for (const TVec3& position : frame.Positions) {
+            for (int axis = 0; axis < 3; ++axis) {
+                const float c = FileAxis(position, axis);
+                if (std::isfinite(c)) {
+                    lo[axis] = std::min(lo[axis], c);
+                    hi[axis] = std::max(hi[axis], c);
+                }
+            }
+        }
+    }
+    // An axis inside -1..1 is packed as it is, on the scale of 0.01; a larger
+    // one is divided by its largest magnitude, and its scale grows by as much,
+    // so every position stays 327.67 times its coordinate less one constant.
+    float divisor[3];
+    float scale[3];
+    for (int axis = 0; axis < 3; ++axis) {
+        const bool inside = lo[axis] >= -1.0f && hi[axis] <= 1.0f;
+        divisor[axis] = inside ? 1.0f : std::max(-lo[axis], hi[axis]);
+        scale[axis] = inside ? ModelScale
+                             : static_cast<float>(static_cast<double>(ModelScale) * divisor[axis]);
+    }
+    for (TMDLFrame& frame : Frames) {
+        if (!frame.Pending)
+            continue;
+        for (std::size_t i = 0; i < frame.Vertices.size(); ++i) {
+            TMDLPackedVertex& vertex = frame.Vertices[i];
+            for (int axis = 0; axis < 3; ++axis) {
+                const float c = FileAxis(frame.Positions[i], axis);
+                vertex.Coord[axis] = PackCoord(c / divisor[axis]);
+            }
+        }
+        frame.SetBox();
+        std::vector<TVec3>().swap(frame.Positions);
+        frame.Pending = false;
+    }
+    SetScaleAndOffset(scale);
+}
+
+void TMDLModel::SetScaleAndOffset(const float Scale[3])
+{
+    // Minus the centre of frame 0's box, so the model sits around the origin.
+    const TMDLFrame& first = Frames.front();
+    float offset[3];
+    for (int axis = 0; axis < 3; ++axis) {
+        const std::int32_t max = first.BBoxMax.Coord[axis];
+        const std::int32_t min = first.BBoxMin.Coord[axis];
+        const std::int32_t extent = max - min;
+        const float centre = static_cast<float>(-(max - extent / 2.0));
+        // Both factors have 24 significant bits: the product is exact in
+        // double precision and rounded once.
+        offset[axis] = static_cast<float>(static_cast<double>(centre) * Scale[axis]);
+    }
+    Header.Scale = Vec3(Scale[0], Scale[1], Scale[2]);
+    Header.Offset = Vec3(offset[0], offset[1], offset[2]);
 }

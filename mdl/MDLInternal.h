@@ -21,6 +21,8 @@ constexpr std::size_t TriangleSize = 12;
 constexpr std::size_t FrameHeaderSize = 36; // type, box, name
 constexpr std::size_t PackedVertexSize = 8;
 constexpr std::uint16_t PackedMax = 65535;
+// The header's scale of an axis whose coordinates lie inside -1..1.
+constexpr float ModelScale = 0.01f;
 
 // The low 16 bits of an integer-valued number, as a two's complement integer
 // of any width would hold them; 0 for a value that is not finite.

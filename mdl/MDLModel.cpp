@@ -19,7 +19,6 @@ const char* const SDefaultFrameNames = "Using default frame name.";
 
 namespace {
 
-constexpr float ModelScale = 0.01f;
 // The colour skin's size when there is no atlas to take it from.
 constexpr std::int32_t DefaultSkinWidth = 640;
 constexpr std::int32_t DefaultSkinHeight = 480;
@@ -183,19 +182,11 @@ void TMDLModel::FillHeader(const TOBJModel& OBJModel)
 {
     std::memset(&Header, 0, sizeof Header);
     std::memcpy(Header.Ident, Ident, sizeof Ident);
-    Header.Scale = Vec3(ModelScale, ModelScale, ModelScale);
-
-    // Minus the centre of frame 0's box, so the model sits around the origin.
-    const TMDLFrame& first = Frames.front();
-    float centre[3];
-    for (int axis = 0; axis < 3; ++axis) {
-        const std::int32_t max = first.BBoxMax.Coord[axis];
-        const std::int32_t min = first.BBoxMin.Coord[axis];
-        const std::int32_t extent = max - min;
-        centre[axis] = static_cast<float>(-(max - extent / 2.0));
+    // Fitted frames get their scales and offset once every frame is packed.
+    if (!Frames.front().Pending) {
+        const float scale[3] = { ModelScale, ModelScale, ModelScale };
+        SetScaleAndOffset(scale);
     }
-    Header.Offset
-        = VecScale(Vec3(centre[0], centre[1], centre[2]), static_cast<double>(ModelScale));
     Header.Reserved3 = Vec3Zero();
 
     // The counts describe what the file will hold: the skins that exist, in

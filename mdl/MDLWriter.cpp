@@ -89,6 +89,7 @@ void TMDLFrame::WriteTo(TByteWriter& Out) const
 
 void TMDLModel::WriteTo(TByteWriter& Out)
 {
+    FitFrames();
     // Header fields in file order.
     Out.Bytes(Header.Ident, sizeof Header.Ident);
     Out.I32(Header.Reserved1);

@@ -4,8 +4,40 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "TestUtil.h"
+#include "app/ConversionCommand.h"
+
+// A front end that answers the dialogs from its fields and records the rest.
+class TScriptedHost : public TConversionHost
+{
+public:
+    std::string OBJFile; // empty: the open dialog is cancelled
+    std::string MDLFile; // empty: the save dialog is cancelled
+    std::vector<std::string> Lines;
+    std::vector<std::string> Errors;
+    std::vector<std::string> Places;
+
+    bool AskOBJFile(std::string& FileName) override
+    {
+        FileName = OBJFile;
+        return !OBJFile.empty();
+    }
+    bool AskMDLFile(const std::string&, std::string& FileName) override
+    {
+        FileName = MDLFile;
+        return !MDLFile.empty();
+    }
+    void ShowError(const std::string& Text, const std::string& Place) override
+    {
+        Errors.push_back(Text);
+        Places.push_back(Place);
+    }
+    void AddLine(const std::string& Text) override { Lines.push_back(Text); }
+    void SetText(const std::string&) override { }
+    void ProcessMessages() override { }
+};
 
 // The cube's OBJ text; Size scales the positions, so frames differ.
 inline std::string CubeOBJ(float Size = 0.5f, const std::string& MTLName = "")

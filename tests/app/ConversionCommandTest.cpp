@@ -15,35 +15,6 @@
 
 namespace {
 
-class TScriptedHost : public TConversionHost
-{
-public:
-    std::string OBJFile; // empty: the open dialog is cancelled
-    std::string MDLFile; // empty: the save dialog is cancelled
-    std::vector<std::string> Lines;
-    std::vector<std::string> Errors;
-    std::vector<std::string> Places;
-
-    bool AskOBJFile(std::string& FileName) override
-    {
-        FileName = OBJFile;
-        return !OBJFile.empty();
-    }
-    bool AskMDLFile(const std::string&, std::string& FileName) override
-    {
-        FileName = MDLFile;
-        return !MDLFile.empty();
-    }
-    void ShowError(const std::string& Text, const std::string& Place) override
-    {
-        Errors.push_back(Text);
-        Places.push_back(Place);
-    }
-    void AddLine(const std::string& Text) override { Lines.push_back(Text); }
-    void SetText(const std::string&) override { }
-    void ProcessMessages() override { }
-};
-
 class ConversionCommandTest : public ::testing::Test
 {
 protected:

@@ -112,7 +112,7 @@ TEST(EncodeVertex, PacksThePositionInTheOrderZXY)
     EXPECT_EQ(vertex.Pad, 0xAB) << "encoding leaves Pad alone";
 }
 
-TEST(EncodeVertex, PicksTheTableDirectionOfTheNormal)
+TEST(NormalIndex, PicksTheTableDirectionOfTheNormal)
 {
     const struct
     {
@@ -132,14 +132,37 @@ TEST(EncodeVertex, PicksTheTableDirectionOfTheNormal)
         { { 1, 1, 1 }, 45 },
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(NormalIndexOf(c.Normal), c.Index)
+        EXPECT_EQ(NearestNormalIndex(c.Normal), c.Index)
             << c.Normal.X << " " << c.Normal.Y << " " << c.Normal.Z;
         EXPECT_EQ(PlainNormalIndex(c.Normal), c.Index)
             << c.Normal.X << " " << c.Normal.Y << " " << c.Normal.Z;
     }
 }
 
-TEST(EncodeVertex, KeepsTheTableEntriesThatAreOffTheirMirrorImages)
+// A vertex's OBJ normal (x, y, z) is looked up in the file's axes (z, x, y)
+// and reversed, as the stored triangles wind the other way round.
+TEST(EncodeVertex, LooksUpTheNormalInTheFilesAxesReversed)
+{
+    const struct
+    {
+        TVec3 OBJ;
+        TVec3 File;
+    } cases[] = {
+        { { 0, 0, 1 }, { -1, 0, 0 } },
+        { { 1, 0, 0 }, { 0, -1, 0 } },
+        { { 0, 1, 0 }, { 0, 0, -1 } },
+        { { 0, 0, -1 }, { 1, 0, 0 } },
+        { { 1, 1, 1 }, { -1, -1, -1 } },
+        { { 0.25f, -0.5f, 0.75f }, { -0.75f, -0.25f, 0.5f } },
+        { { 0, 0, 0 }, { 0, 0, 0 } },
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(NormalIndexOf(c.OBJ), PlainNormalIndex(c.File))
+            << c.OBJ.X << " " << c.OBJ.Y << " " << c.OBJ.Z;
+    }
+}
+
+TEST(NormalIndex, KeepsTheTableEntriesThatAreOffTheirMirrorImages)
 {
     EXPECT_EQ(MDLNormals[0].X, -0.525725f);
     EXPECT_EQ(MDLNormals[0].Z, 0.850650f);
@@ -148,7 +171,7 @@ TEST(EncodeVertex, KeepsTheTableEntriesThatAreOffTheirMirrorImages)
     EXPECT_EQ(MDLNormals[161].Z, -0.425327f);
     // Each of them is still the nearest entry to itself.
     for (int i : { 0, 76, 161 })
-        EXPECT_EQ(NormalIndexOf(MDLNormals[i]), i);
+        EXPECT_EQ(NearestNormalIndex(MDLNormals[i]), i);
 }
 
 class AddFrameTest : public ::testing::Test
@@ -195,26 +218,28 @@ TEST_F(AddFrameTest, WidensTheBoxOfItsVerticesByOneUnit)
 
 TEST_F(AddFrameTest, TakesEachAxisBoundFromAnyVertexAndHoldsTheEndsOfTheRange)
 {
-    AddVertex(Vec3(-1.0f, 0.5f, 1.00004f), Vec3(1, 0, 0)); // packs to (65535, 0, 49150)
-    AddVertex(Vec3(0.0f, -0.5f, 0.0f), Vec3(0, 1, 0)); // packs to (32767, 32767, 16383)
+    // Pack to (65535, 0, 49150) and (32767, 32767, 16383); the normals are
+    // looked up as (0, -1, 0) and (0, 0, -1).
+    AddVertex(Vec3(-1.0f, 0.5f, 1.00004f), Vec3(1, 0, 0));
+    AddVertex(Vec3(0.0f, -0.5f, 0.0f), Vec3(0, 1, 0));
     mdl.AddFrame(obj);
     const TMDLFrame& frame = mdl.Frames[0];
     EXPECT_EQ(Box(frame.BBoxMin), (Coords { 32766, 0, 16382 }));
     EXPECT_EQ(Box(frame.BBoxMax), (Coords { 65535, 32768, 49151 }));
     EXPECT_EQ(frame.FrameType, 2);
     ASSERT_EQ(frame.Count(), 2);
-    EXPECT_EQ(frame.Vertices[0].NormalIndex, 52);
-    EXPECT_EQ(frame.Vertices[1].NormalIndex, 32);
+    EXPECT_EQ(frame.Vertices[0].NormalIndex, 104);
+    EXPECT_EQ(frame.Vertices[1].NormalIndex, 84);
 }
 
 TEST_F(AddFrameTest, TakesNormalsByListPositionAndGivesMissingOnesIndexZero)
 {
-    AddVertex(Vec3Zero(), Vec3(0, 0, -1));
+    AddVertex(Vec3Zero(), Vec3(0, 0, -1)); // looked up as (1, 0, 0)
     obj.Vertices.push_back(Vec3(0.5f, 0, 0)); // no normal at position 1
     mdl.AddFrame(obj);
     const TMDLFrame& frame = mdl.Frames[0];
     ASSERT_EQ(frame.Count(), 2);
-    EXPECT_EQ(frame.Vertices[0].NormalIndex, 84);
+    EXPECT_EQ(frame.Vertices[0].NormalIndex, 52);
     EXPECT_EQ(frame.Vertices[1].NormalIndex, 0);
     EXPECT_EQ(frame.Vertices[1].Coord[1], 49150);
     EXPECT_EQ(frame.Vertices[1].Pad, 0);

@@ -78,8 +78,13 @@ void ExpectDefinitionsIndex(const std::vector<TVec3>& normals)
     for (int t = 0; t < Threads; ++t) {
         workers.emplace_back([&, t] {
             for (std::size_t i = t; i < normals.size(); i += Threads) {
-                const int fast = NearestNormalIndex(normals[i]);
-                const int plain = PlainNormalIndex(normals[i]);
+                // Through the vertex encoder, whose input is reordered
+                // and negated before the search.
+                TMDLPackedVertex vertex {};
+                TMDLModel::EncodeVertex(Vec3Zero(), normals[i], vertex);
+                const int fast = vertex.NormalIndex;
+                const TVec3& n = normals[i];
+                const int plain = PlainNormalIndex(Vec3(-n.Z, -n.X, -n.Y));
                 if (fast != plain && counts[t]++ < Shown)
                     found[t].push_back({ normals[i], fast, plain });
             }
