@@ -168,15 +168,18 @@ public:
     // NUL-terminated, zero-filled.
     char Name[FrameNameSize] {};
     std::vector<TMDLPackedVertex> Vertices;
-    // A fitted frame's positions as read (OBJ axes), kept until the model's
-    // range is known; the vertices hold only their normal index until then.
-    std::vector<TVec3> Positions;
+    // A fitted frame, until the model's range is known, keeps its positions
+    // as read (OBJ axes) and its normal indices instead of Vertices.
     bool Pending = false;
+    std::vector<TVec3> Positions;
+    std::vector<std::uint8_t> NormalIndices;
 
     // The box of the packed vertices, one unit wider on each side where the
     // range allows.
     void SetBox();
     std::int32_t Count() const { return static_cast<std::int32_t>(Vertices.size()); }
+    // The number of vertices, packed or still pending.
+    std::size_t VertexCount() const { return Pending ? Positions.size() : Vertices.size(); }
     // The name up to its terminator (all 16 bytes when there is none).
     std::string NameText() const;
     // Keeps the first 15 bytes of a longer name.

@@ -85,26 +85,27 @@ void TMDLModel::AddFrame(const TOBJModel& OBJModel)
     const std::size_t number = Frames.size();
     // Every frame of a file holds NumVerts vertices; one of another length
     // would shift every block after it and make the file unreadable.
-    if (!Frames.empty() && OBJModel.Vertices.size() != Frames.front().Vertices.size())
+    if (!Frames.empty() && OBJModel.Vertices.size() != Frames.front().VertexCount())
         throw EInvalidOperation("Frame_" + std::to_string(number) + " has "
             + std::to_string(OBJModel.Vertices.size()) + " vertices, but Frame_0 has "
-            + std::to_string(Frames.front().Vertices.size()));
+            + std::to_string(Frames.front().VertexCount()));
     if (FitRange && !Frames.empty() && !Frames.back().Pending)
         throw EInvalidOperation("The frames were fitted already; add every frame first");
     TMDLFrame frame;
     const std::size_t count = OBJModel.Vertices.size();
-    frame.Vertices.resize(count);
     // Each frame's normals come from its own file's lists.
     const std::vector<TVec3> normals = OBJModel.VertexNormals();
     if (FitRange) {
-        // Packed once every frame is here and the model's range is known.
-        for (std::size_t i = 0; i < count; ++i) {
-            frame.Vertices[i].NormalIndex = NearestNormalIndex(FileNormal(normals[i]));
-            frame.Vertices[i].Pad = 0;
-        }
+        // Packed once every frame is here and the model's range is known;
+        // until then 13 bytes a vertex, not the 8 of a packed vertex plus
+        // the 12 of a position.
+        frame.NormalIndices.resize(count);
+        for (std::size_t i = 0; i < count; ++i)
+            frame.NormalIndices[i] = NearestNormalIndex(FileNormal(normals[i]));
         frame.Positions = OBJModel.Vertices;
         frame.Pending = true;
     } else {
+        frame.Vertices.resize(count);
         for (std::size_t i = 0; i < count; ++i) {
             EncodeVertex(OBJModel.Vertices[i], normals[i], frame.Vertices[i]);
             frame.Vertices[i].Pad = 0;
@@ -190,15 +191,19 @@ void TMDLModel::FitFrames()
     for (TMDLFrame& frame : Frames) {
         if (!frame.Pending)
             continue;
+        frame.Vertices.resize(frame.Positions.size());
         for (std::size_t i = 0; i < frame.Vertices.size(); ++i) {
             TMDLPackedVertex& vertex = frame.Vertices[i];
             for (int axis = 0; axis < 3; ++axis) {
                 const float c = FileAxis(frame.Positions[i], axis);
                 vertex.Coord[axis] = PackCoord(c / divisor[axis]);
             }
+            vertex.NormalIndex = frame.NormalIndices[i];
+            vertex.Pad = 0;
         }
         frame.SetBox();
         std::vector<TVec3>().swap(frame.Positions);
+        std::vector<std::uint8_t>().swap(frame.NormalIndices);
         frame.Pending = false;
     }
     SetScaleAndOffset(scale);

@@ -15,8 +15,8 @@
 #include <gtest/gtest.h>
 
 #include "AppTestUtil.h"
-#include "util/FileIO.h"
 #include "obj/OBJClass.h"
+#include "util/FileIO.h"
 
 namespace {
 
@@ -46,8 +46,8 @@ TAgreement Agreement(const std::vector<TPoint>& positions,
 {
     std::vector<TPoint> sums(positions.size(), TPoint { 0, 0, 0 });
     for (const auto& t : triangles) {
-        const TPoint n = Cross(
-            Sub(positions[t[1]], positions[t[0]]), Sub(positions[t[2]], positions[t[0]]));
+        const TPoint n
+            = Cross(Sub(positions[t[1]], positions[t[0]]), Sub(positions[t[2]], positions[t[0]]));
         for (int v : t) {
             for (int k = 0; k < 3; ++k)
                 sums[v][k] += n[k];
@@ -101,13 +101,13 @@ TAgreement FrameAgreement(const TMDLModel& model, std::size_t frame)
 std::string Icosphere(double radius, bool withNormals)
 {
     const double t = (1 + std::sqrt(5.0)) / 2;
-    std::vector<TPoint> points = { { -1, t, 0 }, { 1, t, 0 }, { -1, -t, 0 }, { 1, -t, 0 },
-        { 0, -1, t }, { 0, 1, t }, { 0, -1, -t }, { 0, 1, -t }, { t, 0, -1 }, { t, 0, 1 },
-        { -t, 0, -1 }, { -t, 0, 1 } };
-    std::vector<std::array<int, 3>> faces = { { 0, 11, 5 }, { 0, 5, 1 }, { 0, 1, 7 },
-        { 0, 7, 10 }, { 0, 10, 11 }, { 1, 5, 9 }, { 5, 11, 4 }, { 11, 10, 2 }, { 10, 7, 6 },
-        { 7, 1, 8 }, { 3, 9, 4 }, { 3, 4, 2 }, { 3, 2, 6 }, { 3, 6, 8 }, { 3, 8, 9 }, { 4, 9, 5 },
-        { 2, 4, 11 }, { 6, 2, 10 }, { 8, 6, 7 }, { 9, 8, 1 } };
+    std::vector<TPoint> points
+        = { { -1, t, 0 }, { 1, t, 0 }, { -1, -t, 0 }, { 1, -t, 0 }, { 0, -1, t }, { 0, 1, t },
+              { 0, -1, -t }, { 0, 1, -t }, { t, 0, -1 }, { t, 0, 1 }, { -t, 0, -1 }, { -t, 0, 1 } };
+    std::vector<std::array<int, 3>> faces = { { 0, 11, 5 }, { 0, 5, 1 }, { 0, 1, 7 }, { 0, 7, 10 },
+        { 0, 10, 11 }, { 1, 5, 9 }, { 5, 11, 4 }, { 11, 10, 2 }, { 10, 7, 6 }, { 7, 1, 8 },
+        { 3, 9, 4 }, { 3, 4, 2 }, { 3, 2, 6 }, { 3, 6, 8 }, { 3, 8, 9 }, { 4, 9, 5 }, { 2, 4, 11 },
+        { 6, 2, 10 }, { 8, 6, 7 }, { 9, 8, 1 } };
     auto unit = [](TPoint p) {
         const double l = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
         return TPoint { p[0] / l, p[1] / l, p[2] / l };
@@ -138,8 +138,8 @@ std::string Icosphere(double radius, bool withNormals)
     std::string text;
     char line[128];
     for (const TPoint& p : points) {
-        std::snprintf(line, sizeof line, "v %.6f %.6f %.6f\n", p[0] * radius, p[1] * radius,
-            p[2] * radius);
+        std::snprintf(
+            line, sizeof line, "v %.6f %.6f %.6f\n", p[0] * radius, p[1] * radius, p[2] * radius);
         text += line;
         if (withNormals) {
             std::snprintf(line, sizeof line, "vn %.6f %.6f %.6f\n", p[0], p[1], p[2]);
@@ -297,9 +297,9 @@ TEST(EngineSample, StoresNormalsAlongItsTrianglesWinding)
     TMDLFrame frame;
     std::vector<int> indices;
     for (int v = 0; v < verts; ++v, at += 8) {
-        frame.Vertices.push_back({ { std::uint16_t(u16(at)), std::uint16_t(u16(at + 2)),
-                                       std::uint16_t(u16(at + 4)) },
-            bytes.at(at + 6), 0 });
+        frame.Vertices.push_back(
+            { { std::uint16_t(u16(at)), std::uint16_t(u16(at + 2)), std::uint16_t(u16(at + 4)) },
+                bytes.at(at + 6), 0 });
         indices.push_back(bytes.at(at + 6));
     }
     const TAgreement a = Agreement(EnginePositions(header, frame), triangles, indices);
