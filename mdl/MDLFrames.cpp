@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "mdl/MDLInternal.h"
@@ -187,6 +188,17 @@ void TMDLModel::FitFrames()
         divisor[axis] = inside ? 1.0f : std::max(-lo[axis], hi[axis]);
         scale[axis] = inside ? ModelScale
                              : static_cast<float>(static_cast<double>(ModelScale) * divisor[axis]);
+    }
+    // The engine reads a position as packed x scale + offset in single
+    // precision; beyond this the header itself would hold infinities.
+    const char* const objAxis[3] = { "z", "x", "y" };
+    for (int axis = 0; axis < 3; ++axis) {
+        if (!std::isfinite(static_cast<float>(double(PackedMax) * scale[axis]))) {
+            char reach[32];
+            std::snprintf(reach, sizeof reach, "%g", double(std::max(-lo[axis], hi[axis])));
+            throw ERangeError(std::string("The model's coordinates reach ") + reach + " on the OBJ "
+                + objAxis[axis] + " axis; an MDL5 model holds coordinates up to about 5e35.");
+        }
     }
     for (TMDLFrame& frame : Frames) {
         if (!frame.Pending)

@@ -249,6 +249,19 @@ TEST_F(EngineConventionTest, FitsEachAxisToTheRangeOfEveryFrame)
     }
 }
 
+TEST_F(EngineConventionTest, RefusesCoordinatesBeyondWhatTheHeaderCanScale)
+{
+    WriteText(dir.File("far_0.obj"), "v 0 0 0\nv 0 1 0\nv 0 0 1\nf 1 2 3\n");
+    WriteText(dir.File("far_1.obj"), "v 0 0 0\nv -6e35 1 0\nv 0 0 1\nf 1 2 3\n");
+    host.OBJFile = dir.File("far_0.obj");
+    host.MDLFile = dir.File("out.mdl");
+    EXPECT_EQ(command.Execute(), TConversionCommand::TResult::Failed);
+    EXPECT_EQ(host.Errors,
+        std::vector<std::string> { "The model's coordinates reach 6e+35 on the OBJ x axis; an "
+                                   "MDL5 model holds coordinates up to about 5e35." });
+    EXPECT_FALSE(FileExists(dir.File("out.mdl")));
+}
+
 // Packing every frame once all are read gives, for a model inside -1..1, the
 // bytes of packing each as it comes.
 TEST_F(EngineConventionTest, AModelInsideTheUnitRangeKeepsItsBytes)

@@ -44,12 +44,15 @@ def obj_cases():
     for name, line, reason in (
             ("obj_coordinate_1e30", "v 1e30 0 0", "a coordinate of 1e30, far outside the packed range"),
             ("obj_coordinate_minus_1e30", "v 0 -1e30 0", "a coordinate of -1e30"),
-            ("obj_coordinate_single_max", "v 3.4028235e38 -3.4028235e38 0", "the largest singles"),
             ("obj_coordinate_tiny_exponent", "v 1e-999999999999 0 0", "an exponent far below any single"),
             ("obj_coordinate_many_exponent_digits", "v 1e000000000000000000000000000001 0 0",
              "an exponent written with thirty leading zeros"),
             ("obj_coordinate_nul_padding", "v \x000.5\x00 0 0", "NUL bytes around a number trim like blanks")):
         obj_case(name, reason, replace_line(CUBE, "v ", line))
+    obj_case("obj_coordinate_single_max", "the largest singles: no scale holds them",
+             replace_line(CUBE, "v ", "v 3.4028235e38 -3.4028235e38 0"), exit=1,
+             message="The model's coordinates reach 3.40282e+38 on the OBJ x axis; an MDL5 model "
+                     "holds coordinates up to about 5e35.")
     obj_case("obj_texcoord_1e30", "texture coordinates of 1e30 and -1e30",
              replace_line(CUBE, "vt ", "vt 1e30 -1e30"))
     obj_case("obj_normal_huge", "a normal of 3e38 on every axis",
