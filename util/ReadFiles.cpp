@@ -14,7 +14,8 @@ namespace {
 
 std::atomic<TReadFiles*> GActive { nullptr };
 
-std::string FormatTwo(const std::string& Format, const std::string& First, const std::string& Second)
+std::string FormatTwo(
+    const std::string& Format, const std::string& First, const std::string& Second)
 {
     const std::size_t at = Format.find("%s");
     const std::string rest = Format.substr(at + 2);
