@@ -106,7 +106,8 @@ TEST_P(Interrupted, LeavesOnlyCompletedFiles)
     const pid_t child = Start(dir.Path(), env);
     ASSERT_GT(child, 0);
     const int stopped = Wait(child, true);
-    ASSERT_TRUE(stopped != -1 && WIFSTOPPED(stopped)) << "never reached the save of " << item.StopAt;
+    ASSERT_TRUE(stopped != -1 && WIFSTOPPED(stopped))
+        << "never reached the save of " << item.StopAt;
     // At this moment the new file is complete but not in its place; only a
     // named one can be seen.
     std::set<std::string> before = { "box.obj", "box.mtl", "box.mdl", "created_mtl0.bmp" };

@@ -127,6 +127,10 @@ def obj_cases():
              replace_line(CUBE, "v ", "v -0." + "4" * huge + " -0.5 -0.5"))
     obj_case("obj_line_40mb_blanks", "a line of 40 million blanks before the cube",
              " " * huge + "\n" + CUBE)
+    # A line past 64 MiB is refused, not held: two blank lines, then the
+    # endless one.
+    obj_case("obj_line_over_64mib", "a line of 65 MiB without a line end",
+             "\n\nv " + "1" * (65 << 20), exit=1, message=at("box.obj:3", "Line longer than 64 MiB."))
     obj_case("obj_nul_in_comment", "a comment holding NUL bytes", CUBE.replace("# a cube", "# a\x00cube\x00"))
     obj_case("obj_eof_byte_after_cube", "byte 26 ends the text: the bad line after it is never read",
              CUBE + "\x1av bad bad bad\n")
