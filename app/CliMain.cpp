@@ -1,6 +1,7 @@
 // tarvex-cli: the conversion command without a window, for scripts and
 // batches, and a description of MDL5 files.
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -14,6 +15,7 @@
 
 #include "app/ConversionCommand.h"
 #include "app/ModelInfo.h"
+#include "util/Printable.h"
 
 namespace {
 
@@ -42,7 +44,8 @@ const char* const HelpText
       "  --help     display this help and exit\n"
       "  --version  output version information and exit\n"
       "\n"
-      "Exit status: 0 on success, 1 when the conversion or the reading fails,\n"
+      "Exit status: 0 on success, 1 when the conversion or the reading fails or\n"
+      "the log could not be written (a closed pipe: the model is still saved),\n"
       "2 on bad usage.\n";
 
 // The window's services on a terminal: the log to standard output as it
@@ -74,8 +77,13 @@ public:
     {
         FError = Place.empty() ? Text : Place + ": " + Text;
     }
+    bool KnowsMDLFileFirst() const override { return true; }
     void AddLine(const std::string& Text) override
     {
+        // Once standard output is gone (a reader that closed the pipe) the
+        // log stops; the conversion goes on and saves its model.
+        if (!std::cout)
+            return;
         ClearStatus();
         std::cout << Text << std::endl;
     }
@@ -113,7 +121,7 @@ int Fail(const std::string& Text)
 
 int BadUsage(const std::string& Problem)
 {
-    std::cerr << ProgramName << ": " << Problem << "\n" << UsageText;
+    std::cerr << ProgramName << ": " << Printable(Problem) << "\n" << UsageText;
     return 2;
 }
 
@@ -155,6 +163,10 @@ int main(int argc, char** argv)
     // The stamps of the log follow the user's date and time formats; numbers
     // keep the "." the files use.
     std::setlocale(LC_TIME, "");
+    // A reader that closes the pipe of the log (convert ... | grep -q WARN)
+    // must not kill the program halfway through a save: the write fails
+    // with EPIPE instead, the log stops and the save completes.
+    std::signal(SIGPIPE, SIG_IGN);
 
     std::vector<std::string> operands;
     bool optionsEnd = false;
@@ -183,6 +195,9 @@ int main(int argc, char** argv)
     if (command == "convert") {
         if (operands.size() < 2 || operands.size() > 3)
             return BadUsage("convert takes an OBJ file and an optional MDL file");
+        // An empty name would quietly stand for the default one.
+        if (operands.size() == 3 && operands[2].empty())
+            return BadUsage("the MDL file name is empty");
         return Convert(operands[1], operands.size() == 3 ? operands[2] : std::string());
     }
     if (command == "info") {

@@ -4,6 +4,8 @@
 
 #include "image/Bitmap.h"
 #include "util/Errors.h"
+#include "util/Printable.h"
+#include "util/ReadFiles.h"
 #include "util/Split.h"
 #include "util/TextFile.h"
 
@@ -85,9 +87,11 @@ std::string FailureText(const std::exception& Failure)
         return ErrorBoxText(SOutOfMemory);
     // Our messages may quote input that holds a NUL byte; what() would end
     // the text there.
+    // Control bytes of quoted input are shown escaped, never sent to the
+    // terminal or the window as they are.
     if (const auto* own = dynamic_cast<const Exception*>(&Failure))
-        return ErrorBoxText(own->Message());
-    return ErrorBoxText(Failure.what());
+        return Printable(ErrorBoxText(own->Message()));
+    return Printable(ErrorBoxText(Failure.what()));
 }
 
 std::string FailurePlace(const std::exception& Failure)
@@ -96,8 +100,8 @@ std::string FailurePlace(const std::exception& Failure)
     if (!own || !own->HasPlace())
         return std::string();
     if (own->PlaceLine() == 0)
-        return own->PlaceFile();
-    return own->PlaceFile() + ":" + std::to_string(own->PlaceLine());
+        return Printable(own->PlaceFile());
+    return Printable(own->PlaceFile()) + ":" + std::to_string(own->PlaceLine());
 }
 
 TConversionCommand::TConversionCommand(TConversionHost& Host)
@@ -129,7 +133,7 @@ TConversionCommand::TResult TConversionCommand::Execute()
 
 void TConversionCommand::LogStamped(const std::string& Text)
 {
-    FHost.AddLine(TimeStamp() + Text);
+    FHost.AddLine(TimeStamp() + Printable(Text));
 }
 
 TConversionCommand::TResult TConversionCommand::Run()
@@ -144,10 +148,28 @@ TConversionCommand::TResult TConversionCommand::Run()
     MTLFile = names.MTLFile;
     SkinFile = names.SkinFile;
 
+    // Every file read from here on is noted, so that no file written can
+    // be one of them.
+    TReadFiles inputs;
     LogStamped(":Loading " + objFile.substr(names.Dir.size()) + "..");
     OBJModel.LoadOBJ(objFile, MTLFile);
     // A model the format cannot hold is refused before any file is written.
     TMDLModel::CheckLimits(OBJModel);
+    // So is an output that would replace an input: the files still to be
+    // read are known by now.
+    inputs.Expect(names.FrameNamesFile);
+    if (FrameTag == "0") {
+        for (unsigned long number = 1; FileExists(names.FrameFile(number)); ++number)
+            inputs.Expect(names.FrameFile(number));
+    }
+    // A texture named like the atlas has a refusal of its own, which says
+    // how to mend it.
+    inputs.CheckNotRead(SkinFile);
+    for (const std::string& texture : OBJModel.TextureFiles(SkinFile))
+        inputs.Expect(texture);
+    std::string mdlFile;
+    if (FHost.KnowsMDLFileFirst() && FHost.AskMDLFile(names.DefaultMDLFile(), mdlFile))
+        inputs.CheckNotRead(mdlFile);
     LogStamped(":Unifying textures into " + SkinFile.substr(names.Dir.size()) + "..");
     {
         // The atlas goes to the model as it was saved, not read back from
@@ -174,11 +196,14 @@ TConversionCommand::TResult TConversionCommand::Run()
     MDLModel.FitFrames();
     LogStamped(":Done.");
 
-    std::string mdlFile;
     if (!FHost.AskMDLFile(names.DefaultMDLFile(), mdlFile))
         return TResult::Cancelled;
+    inputs.CheckNotRead(mdlFile);
     LogStamped(":Writing MDL..");
-    MDLModel.SaveToFile(mdlFile);
+    // The name the program chose is a side file like the atlas: a link
+    // there is replaced, not followed. A name someone chose is followed.
+    MDLModel.SaveToFile(
+        mdlFile, mdlFile == names.DefaultMDLFile() ? TLinkRule::Replace : TLinkRule::Follow);
     LogStamped(":All Done.");
     return TResult::Completed;
 }

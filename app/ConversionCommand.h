@@ -28,6 +28,10 @@ public:
     // is where in an input file the failure was found, "FILE:LINE" or
     // "FILE", or empty (FailurePlace).
     virtual void ShowError(const std::string& Text, const std::string& Place) = 0;
+    // True when AskMDLFile answers without asking anyone, so that the
+    // command may learn the output before it writes anything and refuse an
+    // output that is one of its inputs before the atlas is written.
+    virtual bool KnowsMDLFileFirst() const { return false; }
 };
 
 // The time stamp of a log line: the locale's date ("%x"), a blank and its

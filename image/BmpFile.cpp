@@ -449,11 +449,14 @@ void TBitmap::SaveBmpFile(const std::string& path) const
 {
     // The image is written beside the file and replaces it only when
     // complete, so a failed save never leaves a truncated texture behind.
+    // Every file of the image layer is one the program names itself (the
+    // atlas, placeholders): a link at its name is replaced, never followed.
     std::unique_ptr<TAtomicFile> file;
     try {
-        file = std::make_unique<TAtomicFile>(path);
-    } catch (const EInOutError&) {
-        throw EFCreateError(FormatMessage(SFCreateError, path));
+        file = std::make_unique<TAtomicFile>(path, TLinkRule::Replace);
+    } catch (const EInOutError& failure) {
+        // The file is named in the message; the reason follows it.
+        throw EFCreateError(FormatMessage(SFCreateError, path) + " (" + failure.Message() + ")");
     }
     // The headers and the pixel store go out as they are: the pixels are not
     // copied into one buffer first, which would double the memory a large
@@ -463,7 +466,11 @@ void TBitmap::SaveBmpFile(const std::string& path) const
         file->Write(headers.data(), headers.size());
         file->Write(FPixels.data(), FPixels.size());
         file->Commit();
-    } catch (const EInOutError&) {
-        throw EWriteError(SWriteError);
+    } catch (const EInOutError& failure) {
+        // The file as the place, the system's reason (a full disk) after
+        // the stream error.
+        EWriteError error(std::string(SWriteError) + " (" + failure.Message() + ")");
+        error.SetPlace(path, 0);
+        throw error;
     }
 }

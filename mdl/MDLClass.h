@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "util/Activity.h"
+#include "util/AtomicFile.h"
 #include "util/ByteStream.h"
 #include "util/Errors.h"
 #include "util/Vector.h"
@@ -241,7 +242,9 @@ public:
 
     // Writes the model into a new file beside FileName and renames it over
     // FileName once complete: a failed save leaves an existing file as it was.
-    void SaveToFile(const std::string& FileName);
+    // A link at FileName is followed (a name the user chose) or replaced (a
+    // name the program chose).
+    void SaveToFile(const std::string& FileName, TLinkRule Links = TLinkRule::Follow);
     // The bytes SaveToFile writes.
     std::vector<std::uint8_t> SaveToBytes();
     void WriteTo(TByteWriter& Out);

@@ -123,9 +123,9 @@ void TMDLModel::WriteTo(TByteWriter& Out)
         frame.WriteTo(Out);
 }
 
-void TMDLModel::SaveToFile(const std::string& FileName)
+void TMDLModel::SaveToFile(const std::string& FileName, TLinkRule Links)
 {
-    TAtomicFile file(FileName);
+    TAtomicFile file(FileName, Links);
     TByteWriter out(WriteSink, &file);
     WriteTo(out);
     out.Flush();

@@ -74,6 +74,16 @@ void TOBJModel::SetUVRect(std::int32_t UVIndex, std::int32_t MaterialIndex)
     uv.Rect() = material.Rect();
 }
 
+std::vector<std::string> TOBJModel::TextureFiles(const std::string& AtlasFileName) const
+{
+    std::vector<std::string> paths;
+    for (std::size_t i = 0; i < Materials.size(); ++i) {
+        const std::string& mapKd = Materials[i].MapKd;
+        paths.push_back(TexturePath(AtlasFileName, mapKd.empty() ? CreatedMapName(i) : mapKd));
+    }
+    return paths;
+}
+
 void TOBJModel::UnifyTextures(const std::string& AtlasFileName)
 {
     TBitmap atlas;

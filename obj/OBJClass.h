@@ -212,6 +212,9 @@ public:
     // back.
     void UnifyTextures(const std::string& AtlasFileName, TBitmap& Atlas);
     void UnifyTextures(const std::string& AtlasFileName);
+    // The texture file of each material as UnifyTextures will look for it,
+    // so that a conversion knows its inputs before it writes anything.
+    std::vector<std::string> TextureFiles(const std::string& AtlasFileName) const;
     // Copies the rectangle of material MaterialIndex (0-based) into the
     // coordinate UVIndex (1-based); an index that addresses nothing is skipped.
     void SetUVRect(std::int32_t UVIndex, std::int32_t MaterialIndex);

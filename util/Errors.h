@@ -91,10 +91,11 @@ public:
     // entry keeps its own number, so EIO reads "I/O エラー (5)" even though 5
     // is also the code of a denied access.
     static EInOutError FromErrno(int errnoValue, const std::string& path = std::string());
+    // A code with a message of the program's own.
+    EInOutError(int errorCode, std::string message);
     int ErrorCode() const noexcept { return FErrorCode; }
 
 private:
-    EInOutError(int errorCode, std::string message);
     int FErrorCode;
 };
 

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "util/Errors.h"
+#include "util/ReadFiles.h"
 
 TFileDescriptor::~TFileDescriptor()
 {
@@ -70,6 +71,11 @@ bool FileExists(const std::string& Path)
         && !S_ISDIR(info.st_mode);
 }
 
+EInOutError NotRegularFileError()
+{
+    return EInOutError(IoAccessDenied, "Not a regular file: a device, a pipe or a socket");
+}
+
 TFileDescriptor OpenRegularFile(const std::string& Path, std::uint64_t& Size)
 {
     if (HasNulByte(Path))
@@ -81,8 +87,11 @@ TFileDescriptor OpenRegularFile(const std::string& Path, std::uint64_t& Size)
     struct stat info;
     if (::fstat(file.Get(), &info) != 0)
         RaiseInOutError(errno, Path);
+    if (S_ISDIR(info.st_mode))
+        RaiseInOutError(EISDIR, Path);
     if (!S_ISREG(info.st_mode))
-        RaiseInOutError(S_ISDIR(info.st_mode) ? EISDIR : EACCES, Path);
+        throw NotRegularFileError();
+    TReadFiles::Note(info.st_dev, info.st_ino, Path);
     Size = static_cast<std::uint64_t>(info.st_size);
     return file;
 }

@@ -52,6 +52,11 @@ std::string ParentFolder(const std::string& Path);
 // the file system, no permission to look) counts as "no file".
 bool FileExists(const std::string& Path);
 
+class EInOutError;
+// The failure of opening a device, a pipe or a socket where a file is meant:
+// code 5 (access denied), and a message that says what the name is.
+EInOutError NotRegularFileError();
+
 // Opens a file for reading and gives its size. Anything but a regular file
 // (a folder, a device, a pipe) is refused, since only a regular file has an
 // end to read to. EInOutError with the system's reason on any failure.

@@ -10,6 +10,8 @@
 
 #include "util/Errors.h"
 
+const char* const SLineTooLong = "Line longer than 64 MiB";
+
 namespace {
 
 constexpr char CarriageReturn = 13;
@@ -91,6 +93,12 @@ bool TTextReader::Fill()
         FEnd -= FStart;
         FStart = 0;
     }
+    // Fill is only asked for more when the unread bytes hold no line end:
+    // they are one line so far. Past the bound it is no text line of any
+    // format read here, and holding it would cost memory the file does not
+    // even need to hold (a sparse file of one endless line).
+    if (FEnd - FStart >= MaxLineBytes)
+        throw EReadError(SLineTooLong);
     // A line longer than the buffer doubles it; the buffer never holds more
     // than the longest line plus one block.
     const std::size_t block = FBlockSize;

@@ -11,6 +11,10 @@
 #include "util/Errors.h"
 #include "util/FileIO.h"
 
+// Raised (as EReadError, with the file and line as its place) for a line
+// longer than TTextReader::MaxLineBytes.
+extern const char* const SLineTooLong; // "Line longer than 64 MiB"
+
 // Splits whole lines held in memory: a line ends at a carriage return, at a
 // line feed, or at the pair CR LF; a last line without a line end counts like
 // any other. The views point into the text.
@@ -70,6 +74,8 @@ public:
     // Big enough that the system calls cost nothing next to the parsing,
     // small enough to stay in the caches.
     static constexpr std::size_t DefaultBlockSize = std::size_t(1) << 20;
+    // The longest line read; a longer one raises EReadError(SLineTooLong).
+    static constexpr std::size_t MaxLineBytes = std::size_t(64) << 20;
     std::size_t BlockSize() const { return FBlockSize; }
 
 private:

@@ -3,7 +3,8 @@
 // the program must end by itself, within 10 seconds and 1 GiB, with no
 // sanitizer report: either with exit status 0, nothing on standard error and
 // a model the reader accepts, or with exit status 1, the expected message
-// and no model. It must never write outside the model's folder.
+// and no model. It must never write outside the model's folder, nor change
+// a file it was given.
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "TestUtil.h"
 #include "app/RunProgram.h"
@@ -37,6 +39,7 @@ struct THostileCase
     std::string MDLFile; // relative to the case folder
     std::string Check; // the message (exit 1) or the facts (exit 0), still escaped
     std::string Reason;
+    std::string Output; // the MDL file named on the command line, or empty
     std::string Problem; // why the manifest line cannot be used; empty when it can
 };
 
@@ -127,11 +130,11 @@ std::vector<THostileCase> LoadManifest()
         const std::vector<std::string> fields = SplitAt(line, '\t');
         THostileCase item;
         item.Name = fields[0];
-        if (fields.size() != 6) {
+        if (fields.size() != 7) {
             item.Problem = "line " + std::to_string(number) + " has "
-                + std::to_string(fields.size()) + " fields instead of 6";
+                + std::to_string(fields.size()) + " fields instead of 7";
         } else if (!Unescape(fields[1], item.Input) || !Unescape(fields[3], item.MDLFile)
-            || (fields[2] != "0" && fields[2] != "1")) {
+            || !Unescape(fields[6], item.Output) || (fields[2] != "0" && fields[2] != "1")) {
             item.Problem = "line " + std::to_string(number) + " cannot be read";
         } else {
             item.Exit = fields[2] == "1" ? 1 : 0;
@@ -159,14 +162,57 @@ std::vector<std::string> EntriesOutside(const fs::path& Root, const fs::path& Wo
     return entries;
 }
 
-std::vector<std::string> ModelFiles(const fs::path& Work)
+// The entries under Folder, relative to it, links not followed.
+std::vector<std::string> EntriesUnder(const fs::path& Folder)
+{
+    std::vector<std::string> entries;
+    for (const auto& entry : fs::recursive_directory_iterator(Folder))
+        entries.push_back(fs::relative(entry.path(), Folder).string());
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}
+
+// The model files in Work that the case's own folder Source did not hold.
+std::vector<std::string> NewModelFiles(const fs::path& Work, const fs::path& Source)
 {
     std::vector<std::string> models;
-    for (const auto& entry : fs::recursive_directory_iterator(Work)) {
-        if (entry.path().extension() == ".mdl")
-            models.push_back(entry.path().string());
+    for (const std::string& entry : EntriesUnder(Work)) {
+        std::error_code ignored;
+        if (fs::path(entry).extension() == ".mdl"
+            && !fs::exists(fs::symlink_status(Source / entry)))
+            models.push_back(entry);
     }
     return models;
+}
+
+// The regular files of Source (not links, nor what they lead to) whose
+// bytes Work no longer holds under the same name, less Replaced.
+std::vector<std::string> ChangedInputs(
+    const fs::path& Source, const fs::path& Work, const std::vector<std::string>& Replaced)
+{
+    std::vector<std::string> changed;
+    for (const std::string& entry : EntriesUnder(Source)) {
+        if (!fs::is_regular_file(fs::symlink_status(Source / entry))
+            || std::find(Replaced.begin(), Replaced.end(), entry) != Replaced.end())
+            continue;
+        if (!fs::is_regular_file(fs::symlink_status(Work / entry))
+            || ReadAllBytes((Source / entry).string()) != ReadAllBytes((Work / entry).string()))
+            changed.push_back(entry);
+    }
+    return changed;
+}
+
+// The names the facts say are replaced on purpose (the old files of mode=).
+std::vector<std::string> ReplacedByFacts(const std::string& Facts)
+{
+    std::vector<std::string> names;
+    for (const std::string& fact : SplitAt(Facts, ' ')) {
+        if (fact.rfind("mode=", 0) != 0)
+            continue;
+        for (const std::string& entry : SplitAt(fact.substr(5), '|'))
+            names.push_back(Unescaped(entry.substr(0, entry.find(','))));
+    }
+    return names;
 }
 
 std::string ReplaceAll(std::string Text, const std::string& From, const std::string& To)
@@ -232,6 +278,21 @@ void CheckFacts(
         } else if (key == "files") {
             for (const std::string& name : SplitAt(value, '|'))
                 EXPECT_TRUE(fs::exists(Work / Unescaped(name))) << "missing: " << name;
+        } else if (key == "regular") {
+            for (const std::string& name : SplitAt(value, '|'))
+                EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(Work / Unescaped(name))))
+                    << "not a regular file: " << name;
+        } else if (key == "mode") {
+            // NAME,OCTAL|...
+            for (const std::string& entry : SplitAt(value, '|')) {
+                const std::size_t comma = entry.find(',');
+                ASSERT_NE(comma, std::string::npos) << fact;
+                struct stat info = {};
+                ASSERT_EQ(::lstat((Work / Unescaped(entry.substr(0, comma))).c_str(), &info), 0)
+                    << entry;
+                EXPECT_EQ(info.st_mode & 07777, std::stoul(entry.substr(comma + 1), nullptr, 8))
+                    << entry;
+            }
         } else if (key == "log") {
             const std::string line = Unescaped(value);
             EXPECT_NE(("\n" + Log).find("\n" + line + "\n"), std::string::npos)
@@ -261,6 +322,12 @@ TEST_P(Hostile, File)
     const fs::path source = fs::path(TARVEX_HOSTILE_MANIFEST).parent_path() / item.Name;
     fs::copy(source, work, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
     const std::string dir = work.string();
+    // A file beside the case folder, where links in the cases lead.
+    const fs::path outside = work.parent_path() / "outside.bmp";
+    const std::vector<std::uint8_t> outsideBytes = { 'o', 'u', 't', 's', 'i', 'd', 'e' };
+    WriteAllBytes(outside.string(), outsideBytes);
+    // The modes the cases expect are those under the usual umask.
+    ::umask(022);
 
     TRunOptions options;
     options.TimeLimit = TimeLimit;
@@ -269,7 +336,10 @@ TEST_P(Hostile, File)
     options.Environment
         = { { "LC_ALL", "C" }, { "ASAN_OPTIONS", "abort_on_error=1:detect_leaks=1" },
               { "UBSAN_OPTIONS", "halt_on_error=1:abort_on_error=1:print_stacktrace=1" } };
-    const TRun run = RunProgram(dir, TARVEX_CLI, { "convert", dir + "/" + item.Input }, options);
+    std::vector<std::string> arguments = { "convert", dir + "/" + item.Input };
+    if (!item.Output.empty())
+        arguments.push_back(dir + "/" + item.Output);
+    const TRun run = RunProgram(dir, TARVEX_CLI, arguments, options);
 
     ASSERT_FALSE(run.TimedOut) << "killed after " << TimeLimit.count() << " s\n" << run.Err;
     ASSERT_EQ(run.Signal, 0) << "ended by signal " << run.Signal << " (" << strsignal(run.Signal)
@@ -277,9 +347,13 @@ TEST_P(Hostile, File)
                              << run.Err;
     EXPECT_LE(run.PeakRSSKiB, MemoryLimitKiB) << "peak memory " << run.PeakRSSKiB / 1024 << " MiB";
     EXPECT_EQ(run.Status, item.Exit) << run.Err;
-    EXPECT_EQ(
-        EntriesOutside(root.Path(), work), (std::vector<std::string> { "outer", "outer/inner" }))
+    EXPECT_EQ(EntriesOutside(root.Path(), work),
+        (std::vector<std::string> { "outer", "outer/inner", "outer/inner/outside.bmp" }))
         << "written outside the model's folder";
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(outside)));
+    EXPECT_EQ(ReadAllBytes(outside.string()), outsideBytes) << "a file outside was replaced";
+    EXPECT_EQ(ChangedInputs(source, work, ReplacedByFacts(item.Check)), std::vector<std::string> {})
+        << "an input was changed";
 
     if (item.Exit == 0) {
         EXPECT_EQ(run.Err, "");
@@ -293,7 +367,13 @@ TEST_P(Hostile, File)
     } else {
         const std::string message = ReplaceAll(Unescaped(item.Check), "{dir}", dir);
         EXPECT_EQ(run.Err, "tarvex: " + message + "\n");
-        EXPECT_EQ(ModelFiles(work), std::vector<std::string> {}) << "a model was written";
+        EXPECT_EQ(NewModelFiles(work, source), std::vector<std::string> {})
+            << "a model was written";
+        // An output refused as one of the inputs is refused before anything
+        // is written.
+        if (!item.Output.empty()) {
+            EXPECT_EQ(EntriesUnder(work), EntriesUnder(source)) << "written before the refusal";
+        }
     }
 }
 

@@ -151,7 +151,7 @@ def bmp_cases():
     texture_case("bmp_zero_bytes", "a 0-byte texture is an empty picture: the atlas is empty too",
                  b"", atlas="0x0")
     case("bmp_texture_is_directory", "the texture's name is taken by a folder: no placeholder can be written",
-         {"box.obj": CUBE, "box.mtl": TEX_MTL, "tex.bmp": DIR}, exit=1, message=cannot_create("tex.bmp"))
+         {"box.obj": CUBE, "box.mtl": TEX_MTL, "tex.bmp": DIR}, exit=1, message=cannot_create("tex.bmp", ACCESS_DENIED[:-1]))
     case("bmp_texture_is_device", "the texture is a link to /dev/zero, endless and no regular file",
          {"box.obj": CUBE, "box.mtl": TEX_MTL, "tex.bmp": Link("/dev/zero")},
          exit=1, message=cannot_open("tex.bmp"))

@@ -18,22 +18,35 @@ FILE_NOT_FOUND = "ファイルが見つかりません."
 BAD_FILE_NAME = "不正なファイル名です."
 ACCESS_DENIED = "ファイルへのアクセスが拒否されました."
 ATLAS_TOO_LARGE = "Texture atlas exceeds 65535 pixels."
+NOT_REGULAR = "Not a regular file: a device, a pipe or a socket."
+
+
+def shown(text):
+    """text as messages show it: bytes below 32 but the tab, and 127, as \\xNN."""
+    return "".join(f"\\x{ord(c):02x}" if (ord(c) < 32 and c != "\t") or ord(c) == 127 else c
+                   for c in text)
 
 
 def not_float(text):
-    return f"'{text}' は浮動小数点数ではありません."
+    return f"'{shown(text)}' は浮動小数点数ではありません."
 
 
 def not_integer(text):
-    return f"'{text}' は整数ではありません."
+    return f"'{shown(text)}' は整数ではありません."
 
 
 def cannot_open(name):
-    return f"ファイル {{dir}}/{name} は開けません."
+    return f"ファイル {{dir}}/{shown(name)} は開けません."
 
 
-def cannot_create(name):
-    return f"ファイル {{dir}}/{name} を作成できません."
+def cannot_create(name, reason):
+    """A file that cannot be made, with the reason in brackets."""
+    return f"ファイル {{dir}}/{shown(name)} を作成できません ({reason})"
+
+
+def output_is_input(output, input):
+    return (f"Writing {{dir}}/{output} would replace {{dir}}/{input}, which this conversion reads; "
+            "choose another name.")
 
 
 def atlas_is_texture(name):
@@ -56,6 +69,13 @@ class Link:
 
     def __init__(self, target):
         self.target = target
+
+
+class Mode:
+    """content written with the permission bits mode."""
+
+    def __init__(self, content, mode):
+        self.content, self.mode = content, mode
 
 
 DIR = Dir()
@@ -147,19 +167,22 @@ def fns_names(data, frames):
 CASES = []
 
 
-def case(name, reason, contents, input="box.obj", *, exit=0, mdl="box.mdl", message=None, **facts):
+def case(name, reason, contents, input="box.obj", *, exit=0, mdl="box.mdl", message=None, output="",
+         **facts):
     """One case: contents maps the case folder's file names to their bytes
-    (or text, a Dir or a Link)."""
+    (or text, a Dir, a Link, or a Mode for bytes with permission bits).
+    output, when given, is the MDL file named on the command line."""
     assert name.replace("_", "").isalnum() and name.isascii(), name
     assert all(c.name != name for c in CASES), name
     assert (exit == 1) == (message is not None), name
-    CASES.append(Case(name, reason, contents, input, exit, mdl, message, facts))
+    CASES.append(Case(name, reason, contents, input, exit, output or mdl, message, output, facts))
 
 
 class Case:
-    def __init__(self, name, reason, contents, input, exit, mdl, message, facts):
+    def __init__(self, name, reason, contents, input, exit, mdl, message, output, facts):
         self.name, self.reason, self.contents, self.input = name, reason, contents, input
         self.exit, self.mdl, self.message, self.facts = exit, mdl, message, facts
+        self.output = output
 
 
 def texture_case(name, reason, texture, *, exit=0, message=None, **facts):

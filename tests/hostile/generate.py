@@ -8,7 +8,7 @@ a folder of its own, and the manifest that tells the runner what to expect.
 OUTDIR/NAME/ holds the files of case NAME; OUTDIR/cases.tsv has one line per
 case, tab-separated:
 
-    name  input  exit  mdl  check  reason
+    name  input  exit  mdl  check  reason  output
 
 - input: the OBJ file to convert, relative to the case folder (it may be
   missing on purpose).
@@ -19,7 +19,11 @@ case, tab-separated:
   with exit 0 blank-separated facts about the model (verts, tris, frames,
   skins, atlas=WxH of the texture skin, texel=X,Y,BBGGRRAA of the texture
   skin, names=frame names separated by "|", files=names that must exist in
-  the case folder separated by "|", log=a line the log must hold).
+  the case folder separated by "|", regular=names that must be regular
+  files, not links, mode=NAME,OCTAL permission bits, log=a line the log
+  must hold).
+- output: the MDL file named on the command line, or empty for none. A
+  refusal with an output named leaves the folder as it was.
   "{dir}" stands for the folder the case runs in, without a trailing "/".
 - Fields are UTF-8; a backslash escapes \\\\, \\t, \\n, \\r and \\xHH (any byte,
   also a blank inside a fact).
@@ -126,6 +130,10 @@ def obj_cases():
              replace_line(CUBE, "v ", "v -0." + "4" * huge + " -0.5 -0.5"))
     obj_case("obj_line_40mb_blanks", "a line of 40 million blanks before the cube",
              " " * huge + "\n" + CUBE)
+    # A line past 64 MiB is refused, not held: two blank lines, then the
+    # endless one.
+    obj_case("obj_line_over_64mib", "a line of 65 MiB without a line end",
+             "\n\nv " + "1" * (65 << 20), exit=1, message=at("box.obj:3", "Line longer than 64 MiB."))
     obj_case("obj_nul_in_comment", "a comment holding NUL bytes", CUBE.replace("# a cube", "# a\x00cube\x00"))
     obj_case("obj_eof_byte_after_cube", "byte 26 ends the text: the bad line after it is never read",
              CUBE + "\x1av bad bad bad\n")
@@ -156,7 +164,7 @@ def obj_cases():
     case("obj_is_directory", "the OBJ file is a folder", {"box.obj": DIR}, exit=1,
          message=at("box.obj", ACCESS_DENIED))
     case("obj_is_device", "the OBJ file is a link to /dev/zero", {"box.obj": Link("/dev/zero")},
-         exit=1, message=at("box.obj", ACCESS_DENIED))
+         exit=1, message=at("box.obj", NOT_REGULAR))
     case("obj_name_too_long", "an OBJ name of 300 bytes, longer than a file name can be", {},
          "x" * 296 + ".obj", exit=1, message=at("x" * 296 + ".obj", BAD_FILE_NAME))
     long_base = "o" * 251
@@ -213,10 +221,10 @@ def mtl_cases():
     for name, stem, reason in (
             ("mtl_map_kd_over_name_max", "b" * 300, "a texture name of 304 bytes, more than a file name can be"),
             ("mtl_map_kd_over_path_max", "c" * 5000, "a texture name of 5004 bytes, more than a path can be")):
-        mtl_case(name, reason, one(["map_Kd " + stem + ".bmp"]), exit=1, message=cannot_create(stem + ".bmp"))
+        mtl_case(name, reason, one(["map_Kd " + stem + ".bmp"]), exit=1, message=cannot_create(stem + ".bmp", BAD_FILE_NAME[:-1]))
     mtl_case("mtl_map_kd_nul_byte", "a texture name with a NUL byte: not the file a, which is there",
              one(["map_Kd a\x00b.bmp"]), extra={"a": s.bmp(2, 2, 24)},
-             exit=1, message=cannot_create("a\x00b.bmp"))
+             exit=1, message=cannot_create("a\x00b.bmp", BAD_FILE_NAME[:-1]))
     mtl_case("mtl_map_kd_is_atlas", "the texture box.bmp is named like the atlas: refused, the texture kept",
              one(["map_Kd box.bmp"]), extra={"box.bmp": s.bmp(2, 2, 24)},
              exit=1, message=atlas_is_texture("box.bmp"))
@@ -277,7 +285,7 @@ def series_cases():
     series_case("frames_later_is_directory", "the name of frame 1 is taken by a folder: no frame 1",
                 {"box_1.obj": DIR}, frames=1)
     series_case("frames_later_is_device", "frame 1 is a link to /dev/zero",
-                {"box_1.obj": Link("/dev/zero")}, exit=1, message=at("box_1.obj", ACCESS_DENIED))
+                {"box_1.obj": Link("/dev/zero")}, exit=1, message=at("box_1.obj", NOT_REGULAR))
     series_case("frames_later_without_faces", "frame 1 gives the vertices alone",
                 {"box_1.obj": without_lines(CUBE, "f ")}, frames=2)
     series_case("frames_tag_00", "box_00.obj starts no series: the broken box_1.obj is not read",
@@ -297,6 +305,79 @@ def series_cases():
     fns_case("fns_eof_byte", "byte 26 is text in a list, not its end", b"a\x1ab\nc\n", 2)
     series_case("fns_is_directory", "the list's name is taken by a folder: default names",
                 {"box_1.obj": CUBE}, fns=DIR, frames=2, names=["frame0", "frame1"])
+
+
+def link_cases():
+    # Every run plants ../outside.bmp beside the case folder; a file the
+    # conversion names itself replaces a link at its name, never what the
+    # link leads to, inside the folder or out of it.
+    for name, files, facts in (
+            ("link_atlas_to_outside", {"box.bmp": Link("../outside.bmp")}, {}),
+            ("link_atlas_dangling_outside", {"box.bmp": Link("../new.bmp")}, {}),
+            ("link_atlas_to_texture", {"box.bmp": Link("sub/tex.bmp"), "sub/tex.bmp": s.bmp(2, 2, 24)}, {}),
+            ("link_placeholder_dangling_outside", {"created_mtl0.bmp": Link("../new.bmp")},
+             {"regular": "created_mtl0.bmp"}),
+            ("link_model_to_outside", {"box.mdl": Link("../outside.bmp")}, {"regular": "box.mdl"}),
+            ("link_model_dangling_outside", {"box.mdl": Link("../new.mdl")}, {"regular": "box.mdl"})):
+        case(name, "a link at the name of a file the conversion writes is replaced",
+             {"box.obj": CUBE, "box.mtl": PLAIN_MTL, **files}, **CUBE_FACTS, atlas="80x80",
+             **{"regular": "box.bmp", **facts})
+    case("link_texture_is_read", "a texture that is a link is read through it",
+         {"box.obj": CUBE, "box.mtl": TEX_MTL, "tex.bmp": Link("sub/real.bmp"), "sub/real.bmp": s.bmp(8, 8, 24)},
+         **CUBE_FACTS, atlas="8x8")
+    case("link_output_followed", "an output the user names may be a link, followed as editors do",
+         {"box.obj": CUBE, "box.mtl": PLAIN_MTL, "out.mdl": Link("sub/real.mdl"), "sub": DIR},
+         output="out.mdl", mdl="sub/real.mdl", **CUBE_FACTS, atlas="80x80")
+
+
+def same_file_cases():
+    # Refused before anything is written: the folder keeps only its files.
+    frames = {"box_0.obj": CUBE, "box_1.obj": CUBE, "box.mtl": TEX_MTL, "tex.bmp": s.bmp(2, 2, 24),
+              "box.fns": "walk\nrun\n"}
+    for output, input in (("box_0.obj", "box_0.obj"), ("box_1.obj", "box_1.obj"), ("box.mtl", "box.mtl"),
+                          ("tex.bmp", "tex.bmp"), ("box.fns", "box.fns"), ("./box.mtl", "box.mtl"),
+                          ("alias.mdl", "box_0.obj")):
+        name = "same_output_" + input.replace(".", "_") + ("_by_link" if output == "alias.mdl" else "") \
+            + ("_dotted" if output.startswith("./") else "")
+        case(name, f"the output {output} is the input {input}",
+             {**frames, "alias.mdl": Link("box_0.obj")}, "box_0.obj", output=output, exit=1,
+             message=output_is_input(output, input))
+    case("same_atlas_is_obj", "the OBJ file box.bmp would be replaced by the atlas box.bmp",
+         {"box.bmp": CUBE, "box.mtl": PLAIN_MTL}, "box.bmp", exit=1,
+         message=output_is_input("box.bmp", "box.bmp"))
+    case("same_default_model_is_obj", "the OBJ file box.mdl would be replaced by the model box.mdl",
+         {"box.mdl": CUBE, "box.mtl": PLAIN_MTL}, "box.mdl", exit=1,
+         message=output_is_input("box.mdl", "box.mdl"))
+    case("same_atlas_is_mtllib", "mtllib names box.bmp, which the atlas would replace",
+         {"box.obj": "mtllib box.bmp\n" + CUBE, "box.bmp": PLAIN_MTL}, exit=1,
+         message=output_is_input("box.bmp", "box.bmp"))
+
+
+def mode_cases():
+    # A replaced file hands on its permission bits, less set-uid, set-gid,
+    # sticky and what the umask (022 in the runner) takes from a new file.
+    for name, mode, expect in (("mode_planted_06777", 0o6777, "644"), ("mode_private_0600", 0o600, "600"),
+                               ("mode_sticky_01666", 0o1666, "644")):
+        case(name, f"a model of mode {mode:o} is replaced by one of mode {expect}",
+             {"box.obj": CUBE, "box.mtl": PLAIN_MTL, "box.mdl": Mode(b"old", mode),
+              "box.bmp": Mode(b"old", mode)},
+             **CUBE_FACTS, atlas="80x80", mode=[f"box.mdl,{expect}", f"box.bmp,{expect}"])
+
+
+def message_cases():
+    # Control bytes from the input never reach the terminal as they are.
+    esc = "\x1b]0;owned\x07\x1b[2J"
+    obj_case("message_escape_in_number", "terminal escapes where a number belongs",
+             replace_line(CUBE, "v ", f"v 0 1{esc} 0"), exit=1,
+             message=at(f"box.obj:{line_of(CUBE, 'v ')}", not_float("1" + esc)))
+    obj_case("message_delete_in_index", "DEL in a face index",
+             replace_line(CUBE, "f ", "f 1/1/1 4/2\x7f/4 3/3/3"), exit=1,
+             message=at(f"box.obj:{line_of(CUBE, 'f ')}", not_integer("2\x7f")))
+    mtl_case("message_escape_in_texture_name", "a texture name with escapes, too long to be made",
+             ("newmtl red\nmap_Kd " + "e" * 300 + esc + ".tga\n").encode(), exit=1,
+             message=cannot_create("e" * 300 + esc + ".bmp", BAD_FILE_NAME[:-1]))
+    case("message_escape_in_file_name", "a missing OBJ file whose name holds escapes",
+         {}, "b" + esc + ".obj", exit=1, message=at(shown("b" + esc + ".obj"), FILE_NOT_FOUND))
 
 
 # ---------------------------------------------------------------- writing
@@ -324,7 +405,7 @@ def fact_text(key, value):
     joined by "|", which a name writes as \\x7c."""
     if key == "texel":
         return " ".join(f"{key}={v}" for v in value)
-    if key in ("names", "files"):
+    if key in ("names", "files", "regular", "mode"):
         value = [value] if isinstance(value, str) else value
         return f"{key}=" + "|".join(esc(v, blanks=True).replace("|", "\\x7c") for v in value)
     return f"{key}={esc(str(value), blanks=True)}"
@@ -339,6 +420,10 @@ def write_case(folder, item):
             os.mkdir(path)
         elif isinstance(content, Link):
             os.symlink(content.target, path)
+        elif isinstance(content, Mode):
+            with open(path, "wb") as out:
+                out.write(as_bytes(content.content))
+            os.chmod(path, content.mode)
         else:
             with open(path, "wb") as out:
                 out.write(as_bytes(content))
@@ -363,8 +448,12 @@ def main():
     obj_cases()
     mtl_cases()
     series_cases()
+    link_cases()
+    same_file_cases()
+    mode_cases()
+    message_cases()
 
-    rows = ["# name\tinput\texit\tmdl\tcheck\treason"]
+    rows = ["# name\tinput\texit\tmdl\tcheck\treason\toutput"]
     for item in CASES:
         write_case(os.path.join(outdir, item.name), item)
         if item.exit == 1:
@@ -372,7 +461,7 @@ def main():
         else:
             check = " ".join(fact_text(k, v) for k, v in item.facts.items())
         rows.append("\t".join((item.name, esc(item.input), str(item.exit), esc(item.mdl), check,
-                               esc(item.reason))))
+                               esc(item.reason), esc(item.output))))
     # The manifest last: its presence says the cases are complete.
     with open(manifest, "wb") as out:
         out.write(("\n".join(rows) + "\n").encode("utf-8", "surrogateescape"))

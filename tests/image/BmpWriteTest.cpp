@@ -2,11 +2,13 @@
 #include "image/Bitmap.h"
 
 #include <array>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <optional>
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include "BmpTestUtil.h"
 #include "TestUtil.h"
@@ -82,24 +84,45 @@ TEST(BmpSave, ImageWithoutPixelsEmptiesTheFile)
     EXPECT_EQ(std::filesystem::file_size(path), 0u);
 }
 
-TEST(BmpSave, UncreatableFileRaisesFCreateErrorNamingIt)
+TEST(BmpSave, UncreatableFileRaisesFCreateErrorNamingItAndTheReason)
 {
     TScratchDir dir;
     TBitmap image;
     MakeWhite24(image, 1, 1);
     const std::string path = dir.File("missing/out.bmp");
     EXPECT_EQ(MessageOfThrown<EFCreateError>([&] { image.SaveBmpFile(path); }),
-        "ファイル " + path + " を作成できません");
+        "ファイル " + path + " を作成できません (不正なファイル名です)");
+    // The image layer writes files the program names itself: never into a
+    // device.
+    EXPECT_EQ(MessageOfThrown<EFCreateError>([&] { image.SaveBmpFile("/dev/full"); }),
+        "ファイル /dev/full を作成できません (Not a regular file: a device, a pipe or a socket)");
 }
 
-TEST(BmpSave, FullDiskRaisesWriteError)
+TEST(BmpSave, FullDiskRaisesWriteErrorNamingTheFileAndLeavesNothing)
 {
-    if (!std::filesystem::exists("/dev/full"))
-        GTEST_SKIP() << "no /dev/full on this system";
+    // A file size limit fails the write as a full disk does (EFBIG).
+    TScratchDir dir;
+    const std::string path = dir.File("full.bmp");
     TBitmap image;
-    MakeWhite24(image, 4, 4);
-    EXPECT_EQ(MessageOfThrown<EWriteError>([&] { image.SaveBmpFile("/dev/full"); }),
-        "ストリームへの書き込みエラー");
+    MakeWhite24(image, 64, 64);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit small = old;
+    small.rlim_cur = 1000;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::string message, place;
+    try {
+        image.SaveBmpFile(path);
+    } catch (const EWriteError& e) {
+        message = e.Message();
+        place = e.PlaceFile();
+    }
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(message, "ストリームへの書き込みエラー (ディスクがいっぱいです)");
+    EXPECT_EQ(place, path);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
 }
 
 TEST(BmpSave, MadeImageLoadsBackUnchanged)

@@ -42,7 +42,7 @@ mode_t ModeOf(const std::string& path)
 
 void Save(const std::string& path, const TBytes& bytes = NewBytes)
 {
-    TAtomicFile file(path);
+    TAtomicFile file(path, TLinkRule::Follow);
     file.Write(bytes.data(), bytes.size());
     file.Commit();
 }
@@ -116,7 +116,7 @@ TEST(AtomicFile, ReplacesTheTargetOnlyOnCommit)
     const std::string path = dir.File("model.mdl");
     WriteAllBytes(path, TBytes(1000, 0xAB));
     {
-        TAtomicFile file(path);
+        TAtomicFile file(path, TLinkRule::Follow);
         file.Write(NewBytes.data(), NewBytes.size());
         EXPECT_EQ(ReadAllBytes(path), TBytes(1000, 0xAB)) << "replaced before the commit";
     } // abandoned
