@@ -6,11 +6,12 @@
 #include "util/Errors.h"
 #include "util/Split.h"
 #include "util/TextFile.h"
+#include "util/Translate.h"
 
 namespace {
 
 // The message of memory that ran out, as the run-time library words it.
-const char* const SOutOfMemory = "メモリが不足しています";
+const char* const SOutOfMemory = N_("Out of memory");
 
 std::string Strftime(const char* Format, const std::tm& Time)
 {
@@ -82,7 +83,7 @@ std::string TConversionNames::DefaultMDLFile() const
 std::string FailureText(const std::exception& Failure)
 {
     if (dynamic_cast<const std::bad_alloc*>(&Failure))
-        return ErrorBoxText(SOutOfMemory);
+        return ErrorBoxText(Tr(SOutOfMemory));
     // Our messages may quote input that holds a NUL byte; what() would end
     // the text there.
     if (const auto* own = dynamic_cast<const Exception*>(&Failure))

@@ -270,8 +270,7 @@ TEST_F(MainFormTest, FailureShowsTheErrorBoxAndTheWindowGoesOn)
     EXPECT_EQ(box.Title, "Tarvex");
     // The file goes on a second line.
     EXPECT_EQ(box.Text,
-        QString::fromUtf8("ファイルが見つかりません.\n")
-            + QString::fromStdString(Dir.File("missing_0.obj")));
+        QString::fromUtf8("File not found.\n") + QString::fromStdString(Dir.File("missing_0.obj")));
     EXPECT_EQ(box.Buttons, QMessageBox::Ok);
     EXPECT_EQ(box.ButtonCount, 1);
     // Nothing is logged for the failure itself.

@@ -12,28 +12,28 @@ import samplefiles as s  # noqa: E402,F401
 
 # ---------------------------------------------------------------- messages
 
-INVALID_BITMAP = "ビットマップイメージが不正です."
-READ_ERROR = "ストリームからの読み込みエラー."
-FILE_NOT_FOUND = "ファイルが見つかりません."
-BAD_FILE_NAME = "不正なファイル名です."
-ACCESS_DENIED = "ファイルへのアクセスが拒否されました."
+INVALID_BITMAP = "The bitmap image is not valid."
+READ_ERROR = "Error reading from a stream."
+FILE_NOT_FOUND = "File not found."
+BAD_FILE_NAME = "Invalid file name."
+ACCESS_DENIED = "File access denied."
 ATLAS_TOO_LARGE = "Texture atlas exceeds 65535 pixels."
 
 
 def not_float(text):
-    return f"'{text}' は浮動小数点数ではありません."
+    return f"'{text}' is not a valid floating-point number."
 
 
 def not_integer(text):
-    return f"'{text}' は整数ではありません."
+    return f"'{text}' is not a valid integer."
 
 
 def cannot_open(name):
-    return f"ファイル {{dir}}/{name} は開けません."
+    return f"The file {{dir}}/{name} cannot be opened."
 
 
 def cannot_create(name):
-    return f"ファイル {{dir}}/{name} を作成できません."
+    return f"The file {{dir}}/{name} cannot be created."
 
 
 def atlas_is_texture(name):

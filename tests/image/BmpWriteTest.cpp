@@ -89,7 +89,7 @@ TEST(BmpSave, UncreatableFileRaisesFCreateErrorNamingIt)
     MakeWhite24(image, 1, 1);
     const std::string path = dir.File("missing/out.bmp");
     EXPECT_EQ(MessageOfThrown<EFCreateError>([&] { image.SaveBmpFile(path); }),
-        "ファイル " + path + " を作成できません");
+        "The file " + path + " cannot be created");
 }
 
 TEST(BmpSave, FullDiskRaisesWriteError)
@@ -99,7 +99,7 @@ TEST(BmpSave, FullDiskRaisesWriteError)
     TBitmap image;
     MakeWhite24(image, 4, 4);
     EXPECT_EQ(MessageOfThrown<EWriteError>([&] { image.SaveBmpFile("/dev/full"); }),
-        "ストリームへの書き込みエラー");
+        "Error writing to a stream");
 }
 
 TEST(BmpSave, MadeImageLoadsBackUnchanged)
