@@ -160,9 +160,10 @@ int Info(const std::string& FileName)
 
 int main(int argc, char** argv)
 {
-    // The stamps of the log follow the user's date and time formats; numbers
-    // keep the "." the files use.
+    // The stamps of the log follow the user's date and time formats and the
+    // messages the user's language; numbers keep the "." the files use.
     std::setlocale(LC_TIME, "");
+    std::setlocale(LC_MESSAGES, "");
     // A reader that closes the pipe of the log (convert ... | grep -q WARN)
     // must not kill the program halfway through a save: the write fails
     // with EPIPE instead, the log stops and the save completes.

@@ -8,11 +8,12 @@
 #include "util/ReadFiles.h"
 #include "util/Split.h"
 #include "util/TextFile.h"
+#include "util/Translate.h"
 
 namespace {
 
 // The message of memory that ran out, as the run-time library words it.
-const char* const SOutOfMemory = "メモリが不足しています";
+const char* const SOutOfMemory = N_("Out of memory");
 
 std::string Strftime(const char* Format, const std::tm& Time)
 {
@@ -84,13 +85,21 @@ std::string TConversionNames::DefaultMDLFile() const
 std::string FailureText(const std::exception& Failure)
 {
     if (dynamic_cast<const std::bad_alloc*>(&Failure))
-        return ErrorBoxText(SOutOfMemory);
+        return ErrorBoxText(Tr(SOutOfMemory));
     // Our messages may quote input that holds a NUL byte; what() would end
     // the text there.
     // Control bytes of quoted input are shown escaped, never sent to the
     // terminal or the window as they are.
-    if (const auto* own = dynamic_cast<const Exception*>(&Failure))
-        return Printable(ErrorBoxText(own->Message()));
+    if (const auto* own = dynamic_cast<const Exception*>(&Failure)) {
+        const std::string text = ErrorBoxText(own->Message());
+        // A system error puts the system's text on a line of its own: that
+        // line break is the message's, not input's.
+        const std::size_t lineBreak = text.find('\n');
+        if (dynamic_cast<const EWin32Error*>(own) && lineBreak != std::string::npos)
+            return Printable(text.substr(0, lineBreak)) + "\n"
+                + Printable(text.substr(lineBreak + 1));
+        return Printable(text);
+    }
     return Printable(ErrorBoxText(Failure.what()));
 }
 

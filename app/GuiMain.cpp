@@ -11,7 +11,8 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationName(QString::fromUtf8(ApplicationTitle));
     // QApplication took every locale category from the environment; numbers
     // must not depend on the user's decimal separator, while the time stamps
-    // of the log keep the user's date and time formats.
+    // of the log keep the user's date and time formats and the messages the
+    // user's language.
     std::setlocale(LC_NUMERIC, "C");
 
     TMainForm form;

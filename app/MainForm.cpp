@@ -1,9 +1,16 @@
 #include "app/MainForm.h"
 
+#include <QAbstractItemView>
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
+#include <QCompleter>
 #include <QCoreApplication>
+#include <QCursor>
+#include <QDir>
+#include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFont>
 #include <QIcon>
 #include <QLabel>
@@ -20,7 +27,10 @@
 #include <QTextCursor>
 #include <QWindow>
 
+#include <unistd.h>
+
 #include "app/tarvex.xpm"
+#include "util/Translate.h"
 
 const char* const ApplicationTitle = "Tarvex";
 
@@ -103,15 +113,16 @@ void TMainForm::CreateComponents()
     // The only control that takes focus, so it is first in the tab order.
     StsMemo->setFocus();
 
-    // No "&" in the captions: Qt would make shortcut keys of them.
     MainMenu = new QMenuBar(this);
     setMenuBar(MainMenu);
 
     SaveDialog = MakeFileDialog(QFileDialog::AcceptSave, "3DGS MDL5 (*.mdl)", "mdl");
     SaveDialog->setOption(QFileDialog::DontConfirmOverwrite);
 
-    OBJ1 = MainMenu->addMenu(QStringLiteral("File"));
-    OptionOBJLoad = OBJ1->addAction(QStringLiteral("Load OBJ and Convert to MDL"));
+    // Alt+F opens the menu and L then runs the command; the "&" marks the
+    // key and is not shown.
+    OBJ1 = MainMenu->addMenu(QString::fromUtf8(Tr("&File")));
+    OptionOBJLoad = OBJ1->addAction(QString::fromUtf8(Tr("&Load OBJ and Convert to MDL")));
     connect(OptionOBJLoad, &QAction::triggered, this, &TMainForm::OptionOBJLoadClick);
 
     StatusBar = new QStatusBar(this);
@@ -142,9 +153,18 @@ void TMainForm::FormCreate()
 {
     // Both dialogs start beside the program. The command and its models
     // exist already: they are members and were wired up with the window.
-    const QString programDir = QCoreApplication::applicationDirPath() + QLatin1Char('/');
-    OpenDialog->setDirectory(programDir);
-    SaveDialog->setDirectory(programDir);
+    SetProgramFolder(QCoreApplication::applicationDirPath());
+}
+
+void TMainForm::SetProgramFolder(const QString& Folder)
+{
+    // A program installed under /usr is in a folder an ordinary user cannot
+    // write to: a dialog started there only leads to a refused save.
+    FProgramFolder = Folder;
+    FProgramFolderWritable = ::access(QFile::encodeName(Folder).constData(), W_OK) == 0;
+    const QString start = FProgramFolderWritable ? Folder + QLatin1Char('/') : QDir::homePath();
+    OpenDialog->setDirectory(start);
+    SaveDialog->setDirectory(start);
 }
 
 void TMainForm::AddLine(const std::string& Text)
@@ -192,10 +212,19 @@ bool TMainForm::AskOBJFile(std::string& FileName)
     // repainted, so the reader's first report lets events run whenever the
     // last pump was.
     FLastPump.invalidate();
-    if (!ExecDialog(*OpenDialog))
+    if (!RunFileDialog(*OpenDialog))
         return false;
-    FileName = OpenDialog->selectedFiles().value(0).toStdString();
-    return !FileName.empty();
+    const QString chosen = OpenDialog->selectedFiles().value(0);
+    FileName = chosen.toStdString();
+    if (FileName.empty())
+        return false;
+    if (!FProgramFolderWritable) {
+        const QString folder = QFileInfo(chosen).absolutePath();
+        OpenDialog->setDirectory(folder);
+        SaveDialog->setDirectory(folder);
+    }
+    ShowBusy(true);
+    return true;
 }
 
 bool TMainForm::AskMDLFile(const std::string& Suggestion, std::string& FileName)
@@ -203,14 +232,47 @@ bool TMainForm::AskMDLFile(const std::string& Suggestion, std::string& FileName)
     // The dialog offers its own folder and the name typed last, not the
     // suggestion beside the OBJ file.
     static_cast<void>(Suggestion);
-    if (!ExecDialog(*SaveDialog))
+    // The window waits for the user now, not the user for the window.
+    ShowBusy(false);
+    if (!RunFileDialog(*SaveDialog))
         return false;
     FileName = SaveDialog->selectedFiles().value(0).toStdString();
-    return !FileName.empty();
+    if (FileName.empty())
+        return false;
+    ShowBusy(true);
+    return true;
+}
+
+bool TMainForm::RunFileDialog(QFileDialog& Dialog)
+{
+    const bool accepted = ExecDialog(Dialog);
+    // A name typed into the dialog that matches a file opens the completion
+    // pop-up, which outlives the dialog; the user's next click would only
+    // close it.
+    for (QCompleter* completer : Dialog.findChildren<QCompleter*>()) {
+        if (completer->popup())
+            completer->popup()->hide();
+    }
+    while (QWidget* popup = QApplication::activePopupWidget())
+        popup->close();
+    return accepted;
+}
+
+void TMainForm::ShowBusy(bool Busy)
+{
+    // Balanced: the override cursors of Qt form a stack.
+    if (Busy == FBusyShown)
+        return;
+    FBusyShown = Busy;
+    if (Busy)
+        QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+    else
+        QApplication::restoreOverrideCursor();
 }
 
 void TMainForm::ShowError(const std::string& Text, const std::string& Place)
 {
+    ShowBusy(false);
     // The place goes on a line of its own under the message.
     const std::string shown = Place.empty() ? Text : Text + "\n" + Place;
     QMessageBox box(QMessageBox::Critical, QString::fromUtf8(ApplicationTitle),
@@ -223,7 +285,30 @@ void TMainForm::ShowError(const std::string& Text, const std::string& Place)
 
 void TMainForm::OptionOBJLoadClick()
 {
-    // Refused inside the command when a run is already going on.
+    // The OBJ reader lets events run: a second run is refused inside the
+    // command, and the user sees why, the command disabled and the busy
+    // cursor, until the run ends however it ends.
+    if (Command.Busy())
+        return;
+    class TRunScope
+    {
+    public:
+        explicit TRunScope(TMainForm& Form)
+            : FForm(Form)
+        {
+            FForm.OptionOBJLoad->setEnabled(false);
+        }
+        ~TRunScope()
+        {
+            FForm.ShowBusy(false);
+            FForm.OptionOBJLoad->setEnabled(true);
+        }
+        TRunScope(const TRunScope&) = delete;
+        TRunScope& operator=(const TRunScope&) = delete;
+
+    private:
+        TMainForm& FForm;
+    } scope(*this);
     Command.Execute();
 }
 
@@ -253,21 +338,55 @@ void TMainForm::showEvent(QShowEvent* Event)
     if (!FPlaced && !Event->spontaneous()) {
         FPlaced = true;
         PlaceOnScreen();
+        // A window manager frames the window after it is shown; its margins
+        // are known at the first expose or when it announces them, and the
+        // window is placed again then.
+        if (!FFramed && windowHandle())
+            windowHandle()->installEventFilter(this);
     }
+}
+
+QMargins TMainForm::FrameMargins() const
+{
+    const QWindow* window = windowHandle();
+    return window ? window->frameMargins() : QMargins();
+}
+
+bool TMainForm::eventFilter(QObject* Watched, QEvent* Event)
+{
+    if (!FFramed && Watched == windowHandle()) {
+        switch (Event->type()) {
+        case QEvent::Expose:
+        case QEvent::Move:
+        case QEvent::Resize:
+            if (FrameMargins() != FPlacedMargins)
+                PlaceOnScreen();
+            break;
+        default:
+            break;
+        }
+    }
+    return QMainWindow::eventFilter(Watched, Event);
 }
 
 void TMainForm::PlaceOnScreen()
 {
-    // Qt sizes the client area; the frame is the window manager's, and its
-    // margins are known only where the platform reports them.
-    QMargins frame;
-    if (const QWindow* window = windowHandle())
-        frame = window->frameMargins();
-    resize(FormWidth - frame.left() - frame.right(), FormHeight - frame.top() - frame.bottom());
-    // A window's position is that of its frame.
+    // Qt sizes and places the client area; the frame around it is the
+    // window manager's.
+    const QMargins frame = FrameMargins();
+    FPlacedMargins = frame;
+    QPoint outer = frameGeometry().topLeft();
     if (const QScreen* screen = this->screen()) {
         const QRect area = screen->availableGeometry();
-        move(
+        outer = QPoint(
             area.x() + (area.width() - FormWidth) / 2, area.y() + (area.height() - FormHeight) / 2);
+    }
+    setGeometry(QRect(outer + QPoint(frame.left(), frame.top()),
+        QSize(
+            FormWidth - frame.left() - frame.right(), FormHeight - frame.top() - frame.bottom())));
+    if (!frame.isNull()) {
+        FFramed = true;
+        if (QWindow* window = windowHandle())
+            window->removeEventFilter(this);
     }
 }

@@ -8,6 +8,8 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QMainWindow>
+#include <QMargins>
+#include <QString>
 
 #include "app/ConversionCommand.h"
 
@@ -48,6 +50,12 @@ public:
     // with it.
     TConversionCommand Command;
 
+    // Where both dialogs start: Folder, the program's, when the user may
+    // write there; else the folder of the last OBJ file chosen in this
+    // session, or the home folder before the first. FormCreate gives it the
+    // program's folder.
+    void SetProgramFolder(const QString& Folder);
+
     // TConversionHost
     void AddLine(const std::string& Text) override;
     void SetText(const std::string& Text) override;
@@ -65,6 +73,12 @@ protected:
     // accepted; the chosen file is then Dialog.selectedFiles().value(0).
     virtual bool ExecDialog(QFileDialog& Dialog);
     virtual void ExecMessageBox(QMessageBox& Box);
+    // The margins of the frame around the window, as the platform knows
+    // them: zero without a window manager, and under one until it has framed
+    // the window. Tests stand in for a window manager here.
+    virtual QMargins FrameMargins() const;
+
+    bool eventFilter(QObject* Watched, QEvent* Event) override;
 
     void closeEvent(QCloseEvent* Event) override;
     void showEvent(QShowEvent* Event) override;
@@ -74,10 +88,24 @@ private:
     QFileDialog* MakeFileDialog(
         QFileDialog::AcceptMode Mode, const char* Filter, const char* DefaultSuffix);
     void FormCreate();
-    // Gives the window its outer size and centres it on its screen.
+    // Gives the window its outer size and centres it on its screen, for the
+    // frame margins known now.
     void PlaceOnScreen();
+    // Runs a file dialog and closes what it leaves open: its file-name
+    // completion pop-up would otherwise stay over the window.
+    bool RunFileDialog(QFileDialog& Dialog);
+    // The busy cursor on the window while a conversion works.
+    void ShowBusy(bool Busy);
 
     bool FPlaced = false;
+    // The window has been placed for a frame a window manager gave it; no
+    // later change of frame or place is the program's business.
+    bool FFramed = false;
+    QMargins FPlacedMargins;
+    // Whether the user may write into the program's folder.
+    QString FProgramFolder;
+    bool FProgramFolderWritable = false;
+    bool FBusyShown = false;
     // When the event pump last let events run; invalid before the first
     // pump of a run.
     QElapsedTimer FLastPump;

@@ -478,7 +478,7 @@ TFuzzVerdict FuzzConversion(const std::uint8_t* Data, std::size_t Size)
     if (result == TConversionCommand::TResult::Failed) {
         Check(!host.Error.empty(), "a failure without a message");
         // The text of std::bad_alloc; other messages may quote the input.
-        Check(host.Error != "メモリが不足しています.", "a conversion ran out of memory");
+        Check(host.Error != "Out of memory.", "a conversion ran out of memory");
         return TFuzzVerdict::Refused;
     }
     Check(result == TConversionCommand::TResult::Completed,

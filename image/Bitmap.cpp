@@ -9,14 +9,15 @@
 
 #include "image/PixelFormat.h"
 #include "util/Errors.h"
+#include "util/Translate.h"
 
-const char* const SFOpenError = "ファイル %s は開けません";
-const char* const SFCreateError = "ファイル %s を作成できません";
-const char* const SInvalidBitmap = "ビットマップイメージが不正です";
-const char* const SReadError = "ストリームからの読み込みエラー";
-const char* const SWriteError = "ストリームへの書き込みエラー";
-const char* const SScanLine = "スキャンライン のインデックスが範囲を越えました";
-const char* const SOutOfResources = "システム リソースが足りません";
+const char* const SFOpenError = N_("The file %s cannot be opened");
+const char* const SFCreateError = N_("The file %s cannot be created");
+const char* const SInvalidBitmap = N_("The bitmap image is not valid");
+const char* const SReadError = N_("Error reading from a stream");
+const char* const SWriteError = N_("Error writing to a stream");
+const char* const SScanLine = N_("Scan line index out of range");
+const char* const SOutOfResources = N_("Out of system resources");
 
 using namespace ImageDetail;
 
@@ -28,18 +29,18 @@ constexpr int DefaultBitsPerPixel = 24;
 void CheckDimension(std::int32_t value)
 {
     if (value < 0 || value > TBitmap::MaxDimension)
-        throw EInvalidGraphic(SInvalidBitmap);
+        throw EInvalidGraphic(Tr(SInvalidBitmap));
 }
 
 // A store beyond the cap counts as resources run out, like a failed allocation.
 std::vector<std::uint8_t> AllocateStore(std::uint64_t bytes)
 {
     if (bytes > TBitmap::MaxStoreBytes)
-        throw EOutOfResources(SOutOfResources);
+        throw EOutOfResources(Tr(SOutOfResources));
     try {
         return std::vector<std::uint8_t>(static_cast<std::size_t>(bytes));
     } catch (const std::bad_alloc&) {
-        throw EOutOfResources(SOutOfResources);
+        throw EOutOfResources(Tr(SOutOfResources));
     }
 }
 
@@ -153,7 +154,7 @@ void TBitmap::Resize(std::int32_t width, std::int32_t height)
 void TBitmap::SetBitsPerPixel(int bitsPerPixel)
 {
     if (!IsValidDepth(bitsPerPixel))
-        throw EInvalidGraphic(SInvalidBitmap);
+        throw EInvalidGraphic(Tr(SInvalidBitmap));
     if (bitsPerPixel == FBitsPerPixel)
         return;
     if (!HasPixels()) {
@@ -193,7 +194,7 @@ std::uint8_t* TBitmap::RowData(std::int32_t row)
 const std::uint8_t* TBitmap::RowData(std::int32_t row) const
 {
     if (row < 0 || row >= FHeight)
-        throw EInvalidGraphicOperation(SScanLine);
+        throw EInvalidGraphicOperation(Tr(SScanLine));
     const std::int32_t memoryRow = FTopDown ? row : FHeight - 1 - row;
     return FPixels.data() + std::size_t(memoryRow) * Stride();
 }

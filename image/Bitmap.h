@@ -18,14 +18,15 @@ constexpr TColor clWhite = 0xFFFFFF;
 // Raster operation of StretchCopy: every destination pixel becomes the source pixel.
 constexpr std::uint32_t cmSrcCopy = 0xCC0020;
 
-// Messages of the image layer; %s stands for the file name as passed.
-extern const char* const SFOpenError; // "ファイル %s は開けません"
-extern const char* const SFCreateError; // "ファイル %s を作成できません"
-extern const char* const SInvalidBitmap; // "ビットマップイメージが不正です"
-extern const char* const SReadError; // "ストリームからの読み込みエラー"
-extern const char* const SWriteError; // "ストリームへの書き込みエラー"
-extern const char* const SScanLine; // "スキャンライン のインデックスが範囲を越えました"
-extern const char* const SOutOfResources; // "システム リソースが足りません"
+// Messages of the image layer, in English (Tr gives the user's language);
+// %s stands for the file name as passed.
+extern const char* const SFOpenError;
+extern const char* const SFCreateError;
+extern const char* const SInvalidBitmap;
+extern const char* const SReadError;
+extern const char* const SWriteError;
+extern const char* const SScanLine;
+extern const char* const SOutOfResources;
 
 struct TPoint
 {

@@ -20,6 +20,7 @@
 #include "util/ByteStream.h"
 #include "util/Errors.h"
 #include "util/FileIO.h"
+#include "util/Translate.h"
 
 namespace {
 
@@ -45,7 +46,7 @@ constexpr std::uint64_t HeaderAllowance = std::uint64_t(1) << 20;
 
 [[noreturn]] void RaiseShortRead(const TByteReader&, std::uint64_t, std::string_view)
 {
-    throw EReadError(SReadError);
+    throw EReadError(Tr(SReadError));
 }
 
 // The BITMAPINFOHEADER fields the reader uses; a core header fills the first four.
@@ -66,7 +67,7 @@ struct TInfoHeader
 
 [[noreturn]] void RaiseInvalidBitmap()
 {
-    throw EInvalidGraphic(SInvalidBitmap);
+    throw EInvalidGraphic(Tr(SInvalidBitmap));
 }
 
 // Writes a colour-table index into pixel (x, y) of a bottom-up store of 8 or
@@ -367,13 +368,13 @@ void TBitmap::LoadBmpFile(const std::string& path)
     try {
         file = OpenRegularFile(path, size);
     } catch (const EInOutError&) {
-        throw EFOpenError(FormatMessage(SFOpenError, path));
+        throw EFOpenError(FormatMessage(Tr(SFOpenError), path));
     }
     std::vector<std::uint8_t> bytes(
         static_cast<std::size_t>(std::min(size, MaxStoreBytes + HeaderAllowance)));
     // A file that shrinks while it is read ends early: that too is a read error.
     if (ReadAt(file.Get(), bytes.data(), bytes.size(), 0) != std::int64_t(bytes.size()))
-        throw EReadError(SReadError);
+        throw EReadError(Tr(SReadError));
     file.Close();
     DecodeBmp(std::move(bytes));
 }
@@ -405,7 +406,7 @@ std::vector<std::uint8_t> TBitmap::EncodeBmpHeaders() const
         = static_cast<std::uint32_t>(table.size() * 4) + (writeMasks ? BmpMaskBytes : 0);
     const std::uint32_t offBits = BmpFileHeaderSize + BmpInfoHeaderSize + extraBytes;
     if (sizeImage > UINT32_MAX - offBits)
-        throw EWriteError(SWriteError);
+        throw EWriteError(Tr(SWriteError));
 
     TByteWriter out;
     // BITMAPFILEHEADER
@@ -456,7 +457,8 @@ void TBitmap::SaveBmpFile(const std::string& path) const
         file = std::make_unique<TAtomicFile>(path, TLinkRule::Replace);
     } catch (const EInOutError& failure) {
         // The file is named in the message; the reason follows it.
-        throw EFCreateError(FormatMessage(SFCreateError, path) + " (" + failure.Message() + ")");
+        throw EFCreateError(
+            FormatMessage(Tr(SFCreateError), path) + " (" + failure.Message() + ")");
     }
     // The headers and the pixel store go out as they are: the pixels are not
     // copied into one buffer first, which would double the memory a large
@@ -469,7 +471,7 @@ void TBitmap::SaveBmpFile(const std::string& path) const
     } catch (const EInOutError& failure) {
         // The file as the place, the system's reason (a full disk) after
         // the stream error.
-        EWriteError error(std::string(SWriteError) + " (" + failure.Message() + ")");
+        EWriteError error(std::string(Tr(SWriteError)) + " (" + failure.Message() + ")");
         error.SetPlace(path, 0);
         throw error;
     }

@@ -5,15 +5,16 @@
 
 #include "obj/QuickNumbers.h"
 #include "util/Errors.h"
+#include "util/Translate.h"
 
-const char* const SInvalidFloat = "'%s' は浮動小数点数ではありません";
-const char* const SInvalidInteger = "'%s' は整数ではありません";
+const char* const SInvalidFloat = N_("'%s' is not a valid floating-point number");
+const char* const SInvalidInteger = N_("'%s' is not a valid integer");
 
 namespace {
 
 [[noreturn]] void RaiseConvert(const char* format, std::string_view text)
 {
-    throw EConvertError(FormatMessage(format, std::string(text)));
+    throw EConvertError(FormatMessage(Tr(format), std::string(text)));
 }
 
 // Skips leading blanks and an optional sign; true for "-".

@@ -4,9 +4,10 @@
 #include <cstdint>
 #include <string_view>
 
-// Messages of the number conversions; %s is the offending text.
-extern const char* const SInvalidFloat; // "'%s' は浮動小数点数ではありません"
-extern const char* const SInvalidInteger; // "'%s' は整数ではありません"
+// Messages of the number conversions, in English (Tr gives the user's
+// language); %s is the offending text.
+extern const char* const SInvalidFloat;
+extern const char* const SInvalidInteger;
 
 // A real number as the readers accept it: optional blanks, an optional sign,
 // digits with at most one ".", an optional exponent, optional blanks. The

@@ -15,6 +15,7 @@ fi
 
 # assimp-utils: an independent reader of the format for the end-to-end tests.
 tarvex_install_packages assimp-utils
+tarvex_japanese_locale
 tarvex_build "$build" "${args[@]}"
 cd "$build"
 ctest --output-on-failure --no-tests=error -j "$(nproc)"

@@ -5,18 +5,19 @@
 #include <sys/stat.h>
 
 #include "util/FileIO.h"
+#include "util/Translate.h"
 
 namespace {
 
-const char* const SFileNotFound = "ファイルが見つかりません";
-const char* const SInvalidFileName = "不正なファイル名です";
-const char* const STooManyOpenFiles = "オープンしたファイルが多すぎます";
-const char* const SAccessDenied = "ファイルへのアクセスが拒否されました";
-const char* const SEndOfFile = "ファイルの末尾以降を読み込みました";
-const char* const SDiskFull = "ディスクがいっぱいです";
-const char* const SInvalidInput = "入力値が数値ではありません";
-const char* const SInOutError = "I/O エラー (%d)";
-const char* const SWin32Error = "Win32 エラー。コード : %d.";
+const char* const SFileNotFound = N_("File not found");
+const char* const SInvalidFileName = N_("Invalid file name");
+const char* const STooManyOpenFiles = N_("Too many open files");
+const char* const SAccessDenied = N_("File access denied");
+const char* const SEndOfFile = N_("Read beyond end of file");
+const char* const SDiskFull = N_("Disk full");
+const char* const SInvalidInput = N_("Invalid numeric input");
+const char* const SInOutError = N_("I/O error (%d)");
+const char* const SWin32Error = N_("System error. Code: %d.");
 
 std::string ReplaceNumber(const std::string& format, int n)
 {
@@ -72,19 +73,19 @@ const char* TableMessage(int code)
 {
     switch (code) {
     case IoFileNotFound:
-        return SFileNotFound;
+        return Tr(SFileNotFound);
     case IoPathNotFound:
-        return SInvalidFileName;
+        return Tr(SInvalidFileName);
     case IoTooManyOpenFiles:
-        return STooManyOpenFiles;
+        return Tr(STooManyOpenFiles);
     case IoAccessDenied:
-        return SAccessDenied;
+        return Tr(SAccessDenied);
     case IoReadPastEnd:
-        return SEndOfFile;
+        return Tr(SEndOfFile);
     case IoDiskFull:
-        return SDiskFull;
+        return Tr(SDiskFull);
     case IoInvalidNumber:
-        return SInvalidInput;
+        return Tr(SInvalidInput);
     default:
         return nullptr;
     }
@@ -94,7 +95,8 @@ const char* TableMessage(int code)
 
 EInOutError::EInOutError(int errorCode)
     : EInOutError(errorCode,
-        TableMessage(errorCode) ? TableMessage(errorCode) : ReplaceNumber(SInOutError, errorCode))
+        TableMessage(errorCode) ? TableMessage(errorCode)
+                                : ReplaceNumber(Tr(SInOutError), errorCode))
 {
 }
 
@@ -109,7 +111,7 @@ EInOutError EInOutError::FromErrno(int errnoValue, const std::string& path)
     const int code = TableCode(errnoValue, path);
     if (code != 0)
         return EInOutError(code);
-    return EInOutError(errnoValue, ReplaceNumber(SInOutError, errnoValue));
+    return EInOutError(errnoValue, ReplaceNumber(Tr(SInOutError), errnoValue));
 }
 
 void RaiseInOutError(int errnoValue, const std::string& path)
@@ -118,7 +120,7 @@ void RaiseInOutError(int errnoValue, const std::string& path)
 }
 
 EWin32Error::EWin32Error(int code, const std::string& systemText)
-    : Exception(ReplaceNumber(SWin32Error, code) + "\n" + systemText)
+    : Exception(ReplaceNumber(Tr(SWin32Error), code) + "\n" + systemText)
     , FErrorCode(code)
 {
 }

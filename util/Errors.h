@@ -82,13 +82,13 @@ enum : int {
 class EInOutError : public Exception
 {
 public:
-    // A run-time code with the message of its table entry ("I/O エラー (n)"
+    // A run-time code with the message of its table entry ("I/O error (n)"
     // for a code without one).
     explicit EInOutError(int errorCode);
     // The error of a failed call that set errno. Path, when given, is the file
     // the call named: a missing file whose folder is missing too counts as a
     // bad path (3) rather than a missing file (2). An errno without a table
-    // entry keeps its own number, so EIO reads "I/O エラー (5)" even though 5
+    // entry keeps its own number, so EIO reads "I/O error (5)" even though 5
     // is also the code of a denied access.
     static EInOutError FromErrno(int errnoValue, const std::string& path = std::string());
     // A code with a message of the program's own.

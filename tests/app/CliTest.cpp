@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "AppTestUtil.h"
+#include "Language.h"
 #include "RunProgram.h"
 #include "mdl/MDLClass.h"
 #include "util/TextFile.h"
@@ -128,7 +129,7 @@ TEST(Cli, AFailureExitsWithTheErrorBoxTextAndWritesNoModel)
     const TRun run = Cli(dir, { "convert", "bad_0.obj" });
     EXPECT_EQ(run.Status, 1);
     // Led by the file and line, as compilers write it.
-    EXPECT_EQ(run.Err, "tarvex: bad_1.obj:1: 'zero' は浮動小数点数ではありません.\n");
+    EXPECT_EQ(run.Err, "tarvex: bad_1.obj:1: 'zero' is not a valid floating-point number.\n");
     EXPECT_EQ(Unstamped(run.Out).back(), "@:Loading Frame_1..");
     EXPECT_FALSE(FileExists(dir.File("bad.mdl")));
     // What was done before the failure stays done.
@@ -136,7 +137,34 @@ TEST(Cli, AFailureExitsWithTheErrorBoxTextAndWritesNoModel)
 
     const TRun missing = Cli(dir, { "convert", "none.obj" });
     EXPECT_EQ(missing.Status, 1);
+    EXPECT_EQ(missing.Err, "tarvex: none.obj: File not found.\n");
+}
+
+TEST(Cli, MessagesFollowTheLocaleAndLogLinesDoNot)
+{
+    TScratchDir dir;
+    WriteCube(dir, "ship");
+    const auto run = [&](std::vector<std::pair<std::string, std::string>> Environment,
+                         const std::string& Input) {
+        TRunOptions options;
+        options.Environment = std::move(Environment);
+        return RunProgram(dir.Path().string(), TARVEX_CLI, { "convert", Input }, options);
+    };
+    const std::vector<std::pair<std::string, std::string>> japanese = { { "LC_ALL", "" },
+        { "LC_MESSAGES", "" }, { "LANGUAGE", "" }, { "LANG", JapaneseLocale } };
+    // The build tree's catalogue, found beside the program as an installed
+    // one is.
+    ASSERT_TRUE(TLanguage(JapaneseLocale).Available()) << MissingJapaneseLocale();
+    const TRun missing = run(japanese, "none.obj");
+    EXPECT_EQ(missing.Status, 1);
     EXPECT_EQ(missing.Err, "tarvex: none.obj: ファイルが見つかりません.\n");
+    const TRun converted = run(japanese, "ship_0.obj");
+    EXPECT_EQ(converted.Status, 0) << converted.Err;
+    EXPECT_NE(converted.Out.find(":Loading ship_0.obj..\nMTL Loaded.\n"), std::string::npos)
+        << converted.Out;
+    // LANGUAGE names the language only under a locale other than C.
+    EXPECT_EQ(run({ { "LC_ALL", "C" }, { "LANGUAGE", "ja" } }, "none.obj").Err,
+        "tarvex: none.obj: File not found.\n");
 }
 
 TEST(Cli, InfoRefusesAMalformedFile)

@@ -147,7 +147,7 @@ TEST_F(ConversionCommandTest, AFailureEndsTheRunWhereItHappensAndIsShownOnce)
     host.MDLFile = dir.File("out.mdl");
     EXPECT_EQ(command.Execute(), Result::Failed);
     EXPECT_EQ(host.Lines, std::vector<std::string> { "[stamp]:Loading none_0.obj.." });
-    EXPECT_EQ(host.Errors, std::vector<std::string> { "ファイルが見つかりません." });
+    EXPECT_EQ(host.Errors, std::vector<std::string> { "File not found." });
     EXPECT_FALSE(command.Busy());
 
     // A frame with another vertex count would make an unreadable file: the
@@ -251,8 +251,8 @@ TEST_F(ConversionCommandTest, RefusesToLoseATextureOrPassSixteenBitIndicesBefore
 TEST(FailureText, AddsTheFullStopAndNamesMemoryExhaustion)
 {
     EXPECT_EQ(FailureText(EConvertError("Incorrect Skin format.")), "Incorrect Skin format.");
-    EXPECT_EQ(FailureText(EConvertError("I/O エラー (32)")), "I/O エラー (32)");
-    EXPECT_EQ(FailureText(std::bad_alloc()), "メモリが不足しています.");
+    EXPECT_EQ(FailureText(EConvertError("I/O error (32)")), "I/O error (32)");
+    EXPECT_EQ(FailureText(std::bad_alloc()), "Out of memory.");
 }
 
 } // namespace

@@ -4,12 +4,18 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
+#include <QCompleter>
+#include <QCursor>
+#include <QDir>
+#include <QExposeEvent>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMenu>
@@ -18,10 +24,13 @@
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QScrollBar>
+#include <QTest>
 #include <QTimer>
+#include <QWindow>
 #include <gtest/gtest.h>
 
 #include "AppTestUtil.h"
+#include "Language.h"
 #include "app/MainForm.h"
 #include "mdl/MDLClass.h"
 #include "obj/OBJClass.h"
@@ -51,7 +60,14 @@ struct TBoxSeen
     QString Text;
     QMessageBox::StandardButtons Buttons;
     qsizetype ButtonCount;
+    bool BusyCursor; // the busy cursor showed while the box was up
 };
+
+bool BusyCursorShown()
+{
+    const QCursor* cursor = QApplication::overrideCursor();
+    return cursor && cursor->shape() == Qt::WaitCursor;
+}
 
 class TScriptedForm : public TMainForm
 {
@@ -60,14 +76,28 @@ public:
     std::deque<std::string> Answers;
     // The dialogs shown, in turn.
     std::vector<QFileDialog::AcceptMode> Asked;
-    // Run as each dialog is shown.
+    // The folder each dialog started in, in turn.
+    std::vector<QString> StartFolders;
+    // Run as each dialog is shown; Shown is the dialog.
     std::function<void()> OnDialog;
+    QFileDialog* Shown = nullptr;
     std::vector<TBoxSeen> Boxes;
+    // Stands in for a window manager's frame when set.
+    std::optional<QMargins> Frame;
+
+    // What the platform sends when the window manager has framed the window.
+    void Expose()
+    {
+        QExposeEvent event { QRegion(rect()) };
+        QCoreApplication::sendEvent(windowHandle(), &event);
+    }
 
 protected:
     bool ExecDialog(QFileDialog& Dialog) override
     {
         Asked.push_back(Dialog.acceptMode());
+        StartFolders.push_back(Dialog.directory().absolutePath());
+        Shown = &Dialog;
         if (OnDialog)
             OnDialog();
         if (Answers.empty()) {
@@ -85,8 +115,10 @@ protected:
     void ExecMessageBox(QMessageBox& Box) override
     {
         Boxes.push_back(TBoxSeen { Box.icon(), Box.windowTitle(), Box.text(), Box.standardButtons(),
-            Box.buttons().size() });
+            Box.buttons().size(), BusyCursorShown() });
     }
+
+    QMargins FrameMargins() const override { return Frame ? *Frame : TMainForm::FrameMargins(); }
 };
 
 class MainFormTest : public ::testing::Test
@@ -166,13 +198,42 @@ TEST_F(MainFormTest, StartsWithBannerEmptyPanelAndCentredWindow)
     // The icon file is compiled in: a broken one gives no picture.
     EXPECT_EQ(Form.windowIcon().pixmap(32, 32).size(), QSize(32, 32));
 
+    // Under a window manager (scripts/window-check.sh) the frame comes after
+    // the window is shown, and the window is placed again for it.
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&Form));
+    static_cast<void>(
+        QTest::qWaitFor([&] { return Form.frameGeometry().size() == QSize(537, 366); }, 3000));
     EXPECT_EQ(Form.frameGeometry().size(), QSize(537, 366));
     const QPoint offset
         = Form.frameGeometry().center() - Form.screen()->availableGeometry().center();
     EXPECT_LE(offset.manhattanLength(), 2);
 }
 
-TEST_F(MainFormTest, DialogsStartBesideTheProgram)
+TEST(MainFormFrame, OuterSizeAndCentreHoldForTheFrameKnownAfterShowing)
+{
+    TScriptedForm form;
+    form.Frame = QMargins();
+    form.show();
+    EXPECT_EQ(form.geometry().size(), QSize(537, 366));
+
+    // The frame a window manager adds: 4 pixels around, a caption of 23.
+    const QMargins frame(4, 23, 4, 4);
+    form.Frame = frame;
+    form.Expose();
+    const QRect outer = form.geometry().marginsAdded(frame);
+    EXPECT_EQ(outer.size(), QSize(537, 366));
+    const QPoint offset = outer.center() - form.screen()->availableGeometry().center();
+    EXPECT_LE(offset.manhattanLength(), 2);
+
+    // Once framed, the window is the user's to move and size.
+    form.move(form.pos() + QPoint(30, 40));
+    const QRect moved = form.geometry();
+    form.Frame = QMargins(1, 1, 1, 1);
+    form.Expose();
+    EXPECT_EQ(form.geometry(), moved);
+}
+
+TEST_F(MainFormTest, DialogsStartBesideTheProgramWhenTheUserMayWriteThere)
 {
     const QString programDir = QCoreApplication::applicationDirPath();
     EXPECT_EQ(Form.OpenDialog->directory().absolutePath(), programDir);
@@ -181,21 +242,71 @@ TEST_F(MainFormTest, DialogsStartBesideTheProgram)
     EXPECT_EQ(Form.SaveDialog->nameFilters(), QStringList { "3DGS MDL5 (*.mdl)" });
     EXPECT_EQ(Form.OpenDialog->fileMode(), QFileDialog::AnyFile);
     EXPECT_TRUE(Form.SaveDialog->testOption(QFileDialog::DontConfirmOverwrite));
+
+    WriteShip();
+    Form.Answers = { Dir.File("ship_0.obj"), "" };
+    Form.OptionOBJLoad->trigger();
+    ASSERT_EQ(Form.StartFolders.size(), 2u);
+    EXPECT_EQ(Form.StartFolders[1], programDir);
+}
+
+TEST_F(MainFormTest, DialogsStartAtHomeThenBesideTheLastOBJFileWhenTheProgramsFolderIsClosed)
+{
+    Form.SetProgramFolder(QString::fromStdString(Dir.File("no-such-folder")));
+    EXPECT_EQ(Form.OpenDialog->directory().absolutePath(), QDir::homePath());
+    EXPECT_EQ(Form.SaveDialog->directory().absolutePath(), QDir::homePath());
+
+    WriteShip();
+    Form.Answers = { Dir.File("ship_0.obj"), "" };
+    Form.OptionOBJLoad->trigger();
+    const QString objFolder = QDir(QString::fromStdString(Dir.Path().string())).absolutePath();
+    ASSERT_EQ(Form.StartFolders.size(), 2u);
+    EXPECT_EQ(Form.StartFolders[1], objFolder);
+    EXPECT_EQ(Form.OpenDialog->directory().absolutePath(), objFolder);
 }
 
 TEST_F(MainFormTest, MenuCommandAsksForAnOBJFileAndCancellingLogsNothing)
 {
     ASSERT_EQ(Form.MainMenu->actions().size(), 1);
-    EXPECT_EQ(Form.MainMenu->actions()[0]->text(), "File");
+    // The captions as shown; the keys are mnemonics, not shortcuts.
+    EXPECT_EQ(Form.MainMenu->actions()[0]->iconText(), "File");
     ASSERT_EQ(Form.OBJ1->actions().size(), 1);
     EXPECT_EQ(Form.OBJ1->actions()[0], Form.OptionOBJLoad);
-    EXPECT_EQ(Form.OptionOBJLoad->text(), "Load OBJ and Convert to MDL");
+    EXPECT_EQ(Form.OptionOBJLoad->iconText(), "Load OBJ and Convert to MDL");
     EXPECT_TRUE(Form.OptionOBJLoad->shortcut().isEmpty());
+    EXPECT_EQ(
+        QKeySequence::mnemonic(Form.OptionOBJLoad->text()), QKeySequence(Qt::ALT | Qt::Key_L));
 
     Form.Answers = { "" };
     Form.OptionOBJLoad->trigger();
     EXPECT_EQ(Form.Asked, std::vector { QFileDialog::AcceptOpen });
     EXPECT_TRUE(Log().isEmpty());
+}
+
+TEST_F(MainFormTest, AltFOpensTheFileMenu)
+{
+    Form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&Form));
+    EXPECT_FALSE(Form.OBJ1->isVisible());
+    QTest::keyClick(&Form, Qt::Key_F, Qt::AltModifier);
+    EXPECT_TRUE(Form.OBJ1->isVisible());
+    Form.OBJ1->close();
+}
+
+TEST_F(MainFormTest, TheCompletionPopUpOfADialogClosesWithIt)
+{
+    QWidget* popup = nullptr;
+    Form.OnDialog = [&] {
+        auto* completer = Form.Shown->findChild<QCompleter*>();
+        ASSERT_NE(completer, nullptr);
+        popup = completer->popup();
+        popup->show();
+    };
+    Form.Answers = { "" };
+    Form.OptionOBJLoad->trigger();
+    ASSERT_NE(popup, nullptr);
+    EXPECT_FALSE(popup->isVisible());
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
 }
 
 TEST_F(MainFormTest, AppendedLinesFollowTheBannerAndStayInView)
@@ -270,10 +381,13 @@ TEST_F(MainFormTest, FailureShowsTheErrorBoxAndTheWindowGoesOn)
     EXPECT_EQ(box.Title, "Tarvex");
     // The file goes on a second line.
     EXPECT_EQ(box.Text,
-        QString::fromUtf8("ファイルが見つかりません.\n")
-            + QString::fromStdString(Dir.File("missing_0.obj")));
+        QString::fromUtf8("File not found.\n") + QString::fromStdString(Dir.File("missing_0.obj")));
     EXPECT_EQ(box.Buttons, QMessageBox::Ok);
     EXPECT_EQ(box.ButtonCount, 1);
+    // The run is over when its failure is shown, and so is its busy state.
+    EXPECT_FALSE(box.BusyCursor);
+    EXPECT_FALSE(BusyCursorShown());
+    EXPECT_TRUE(Form.OptionOBJLoad->isEnabled());
     // Nothing is logged for the failure itself.
     EXPECT_EQ(Log(), QStringList { "STAMP:Loading missing_0.obj.." });
 
@@ -292,6 +406,8 @@ TEST_F(MainFormTest, RefusesASecondRunAndClosingWhileConverting)
     // event pump, in the middle of the conversion.
     bool pumped = false;
     bool busyThen = false;
+    bool cursorThen = false;
+    bool enabledThen = true;
     bool closed = true;
     Form.OnDialog = [&] {
         if (Form.Asked.size() != 1)
@@ -299,6 +415,8 @@ TEST_F(MainFormTest, RefusesASecondRunAndClosingWhileConverting)
         QTimer::singleShot(0, &Form, [&] {
             pumped = true;
             busyThen = Form.Command.Busy();
+            cursorThen = BusyCursorShown();
+            enabledThen = Form.OptionOBJLoad->isEnabled();
             Form.OptionOBJLoad->trigger();
             closed = Form.close();
         });
@@ -308,14 +426,45 @@ TEST_F(MainFormTest, RefusesASecondRunAndClosingWhileConverting)
 
     ASSERT_TRUE(pumped);
     EXPECT_TRUE(busyThen);
+    EXPECT_TRUE(cursorThen);
+    EXPECT_FALSE(enabledThen);
     EXPECT_FALSE(closed);
     EXPECT_TRUE(Form.isVisible());
     // One open dialog: the second run never started.
     EXPECT_EQ(Form.Asked, (std::vector { QFileDialog::AcceptOpen, QFileDialog::AcceptSave }));
     EXPECT_EQ(Log(), ShipLog);
 
+    EXPECT_FALSE(BusyCursorShown());
+    EXPECT_TRUE(Form.OptionOBJLoad->isEnabled());
     // Once the run is over the window closes as usual.
     EXPECT_TRUE(Form.close());
+}
+
+TEST(MainFormJapanese, ShowsTheJapaneseMessagesAndKeepsEveryOtherText)
+{
+    TLanguage language(JapaneseLocale);
+    ASSERT_TRUE(language.Available()) << MissingJapaneseLocale();
+    TScratchDir dir;
+    WriteCube(dir, "ship");
+    WriteText(dir.File("ship_1.obj"), CubeOBJ(0.25f));
+    TScriptedForm form;
+    form.Command.TimeStamp = [] { return std::string("STAMP"); };
+    form.show();
+    EXPECT_EQ(form.windowTitle(), "Tarvex Ver0.9");
+    EXPECT_EQ(form.MainMenu->actions()[0]->iconText(), "File");
+    EXPECT_EQ(form.OptionOBJLoad->iconText(), "Load OBJ and Convert to MDL");
+
+    form.Answers = { dir.File("missing_0.obj"), dir.File("ship_0.obj"), dir.File("ship.mdl") };
+    form.OptionOBJLoad->trigger();
+    form.OptionOBJLoad->trigger();
+    ASSERT_EQ(form.Boxes.size(), 1u);
+    EXPECT_EQ(form.Boxes[0].Title, "Tarvex");
+    EXPECT_EQ(form.Boxes[0].Text,
+        QString::fromUtf8("ファイルが見つかりません.\n")
+            + QString::fromStdString(dir.File("missing_0.obj")));
+    // The log lines are the program's own in every language.
+    const QStringList log = form.StsMemo->toPlainText().split(QLatin1Char('\n'));
+    EXPECT_EQ(log.mid(BannerLineCount), QStringList { "STAMP:Loading missing_0.obj.." } + ShipLog);
 }
 
 int main(int argc, char** argv)
@@ -328,6 +477,8 @@ int main(int argc, char** argv)
     // As the program does: QApplication took the user's locale, and the
     // numbers written into the test files must keep their ".".
     std::setlocale(LC_NUMERIC, "C");
+    // English, whatever the user's language; one test switches to Japanese.
+    std::setlocale(LC_MESSAGES, "C");
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -12,11 +12,11 @@ import samplefiles as s  # noqa: E402,F401
 
 # ---------------------------------------------------------------- messages
 
-INVALID_BITMAP = "ビットマップイメージが不正です."
-READ_ERROR = "ストリームからの読み込みエラー."
-FILE_NOT_FOUND = "ファイルが見つかりません."
-BAD_FILE_NAME = "不正なファイル名です."
-ACCESS_DENIED = "ファイルへのアクセスが拒否されました."
+INVALID_BITMAP = "The bitmap image is not valid."
+READ_ERROR = "Error reading from a stream."
+FILE_NOT_FOUND = "File not found."
+BAD_FILE_NAME = "Invalid file name."
+ACCESS_DENIED = "File access denied."
 ATLAS_TOO_LARGE = "Texture atlas exceeds 65535 pixels."
 NOT_REGULAR = "Not a regular file: a device, a pipe or a socket."
 
@@ -28,20 +28,20 @@ def shown(text):
 
 
 def not_float(text):
-    return f"'{shown(text)}' は浮動小数点数ではありません."
+    return f"'{shown(text)}' is not a valid floating-point number."
 
 
 def not_integer(text):
-    return f"'{shown(text)}' は整数ではありません."
+    return f"'{shown(text)}' is not a valid integer."
 
 
 def cannot_open(name):
-    return f"ファイル {{dir}}/{shown(name)} は開けません."
+    return f"The file {{dir}}/{shown(name)} cannot be opened."
 
 
 def cannot_create(name, reason):
     """A file that cannot be made, with the reason in brackets."""
-    return f"ファイル {{dir}}/{shown(name)} を作成できません ({reason})"
+    return f"The file {{dir}}/{shown(name)} cannot be created ({reason})"
 
 
 def output_is_input(output, input):

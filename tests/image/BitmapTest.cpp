@@ -218,7 +218,7 @@ TEST(BitmapRowData, RowZeroIsTopAndOutOfRangeRowsRaise)
             c.first->RowData(c.second);
             ADD_FAILURE() << "row " << c.second << " did not raise";
         } catch (const EInvalidGraphicOperation& e) {
-            EXPECT_STREQ(e.what(), "スキャンライン のインデックスが範囲を越えました");
+            EXPECT_STREQ(e.what(), "Scan line index out of range");
         }
     }
 }

@@ -21,7 +21,7 @@ TEST(BmpLoadError, MissingFileRaisesFOpenErrorNamingIt)
     const std::string path = dir.File("nothing.bmp");
     TBitmap image;
     EXPECT_EQ(MessageOfThrown<EFOpenError>([&] { image.LoadBmpFile(path); }),
-        "ファイル " + path + " は開けません");
+        "The file " + path + " cannot be opened");
 }
 
 TEST(BmpLoadError, DirectoryRaisesFOpenError)
@@ -157,10 +157,10 @@ TEST_P(BmpLoadFailure, RaisesAndLeavesTheImageAsItWas)
     WriteAllBytes(path, GetParam().File);
     if (GetParam().Expected == TFailure::Read) {
         EXPECT_EQ(MessageOfThrown<EReadError>([&] { image.LoadBmpFile(path); }),
-            "ストリームからの読み込みエラー");
+            "Error reading from a stream");
     } else {
         EXPECT_EQ(MessageOfThrown<EInvalidGraphic>([&] { image.LoadBmpFile(path); }),
-            "ビットマップイメージが不正です");
+            "The bitmap image is not valid");
     }
     EXPECT_EQ(image.Width(), 2);
     EXPECT_EQ(image.Height(), 2);

@@ -91,11 +91,11 @@ TEST(BmpSave, UncreatableFileRaisesFCreateErrorNamingItAndTheReason)
     MakeWhite24(image, 1, 1);
     const std::string path = dir.File("missing/out.bmp");
     EXPECT_EQ(MessageOfThrown<EFCreateError>([&] { image.SaveBmpFile(path); }),
-        "ファイル " + path + " を作成できません (不正なファイル名です)");
+        "The file " + path + " cannot be created (Invalid file name)");
     // The image layer writes files the program names itself: never into a
     // device.
     EXPECT_EQ(MessageOfThrown<EFCreateError>([&] { image.SaveBmpFile("/dev/full"); }),
-        "ファイル /dev/full を作成できません (Not a regular file: a device, a pipe or a socket)");
+        "The file /dev/full cannot be created (Not a regular file: a device, a pipe or a socket)");
 }
 
 TEST(BmpSave, FullDiskRaisesWriteErrorNamingTheFileAndLeavesNothing)
@@ -120,7 +120,7 @@ TEST(BmpSave, FullDiskRaisesWriteErrorNamingTheFileAndLeavesNothing)
     }
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
-    EXPECT_EQ(message, "ストリームへの書き込みエラー (ディスクがいっぱいです)");
+    EXPECT_EQ(message, "Error writing to a stream (Disk full)");
     EXPECT_EQ(place, path);
     EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
 }

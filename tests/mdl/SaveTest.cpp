@@ -245,7 +245,7 @@ TEST(MDLSaveErrors, FullDiskKeepsTheOldFile)
 
     TFileSizeLimit full(4096);
     ASSERT_TRUE(full.Active());
-    EXPECT_EQ(SaveError(model, path), "101 ディスクがいっぱいです");
+    EXPECT_EQ(SaveError(model, path), "101 Disk full");
     EXPECT_EQ(ReadAllBytes(path), old);
     EXPECT_EQ(FileNames(dir.Path()), TNames { "model.mdl" });
 }

@@ -148,16 +148,16 @@ TEST_F(LoadOBJ, SeparatesArgumentsByRunsOfBlanksAndTabs)
     EXPECT_EQ(Model.Vertices[2].Z, 10.0f);
 
     // A missing argument is still empty.
-    EXPECT_EQ(LoadFailing("v 1  2\r\n"), "'' は浮動小数点数ではありません");
-    EXPECT_EQ(LoadFailing("vt 0.5\r\n"), "'' は浮動小数点数ではありません");
-    EXPECT_EQ(LoadFailing("v 1 2 3 \r\nv 1 2\r\n"), "'' は浮動小数点数ではありません");
-    EXPECT_EQ(LoadFailing("v 1 2,5 3\r\n"), "'2,5' は浮動小数点数ではありません");
+    EXPECT_EQ(LoadFailing("v 1  2\r\n"), "'' is not a valid floating-point number");
+    EXPECT_EQ(LoadFailing("vt 0.5\r\n"), "'' is not a valid floating-point number");
+    EXPECT_EQ(LoadFailing("v 1 2 3 \r\nv 1 2\r\n"), "'' is not a valid floating-point number");
+    EXPECT_EQ(LoadFailing("v 1 2,5 3\r\n"), "'2,5' is not a valid floating-point number");
 }
 
 TEST_F(LoadOBJ, StopsAtTheFirstBadNumberAndKeepsWhatWasRead)
 {
     // A normal text that is there must be an integer.
-    EXPECT_EQ(LoadFailing("v 0 0 0\r\nf 1 2 3/3/x\r\nv 1 1 1\r\n"), "'x' は整数ではありません");
+    EXPECT_EQ(LoadFailing("v 0 0 0\r\nf 1 2 3/3/x\r\nv 1 1 1\r\n"), "'x' is not a valid integer");
     EXPECT_EQ(Model.VertexCount(), 1);
     ASSERT_EQ(Model.FaceCount(), 1);
     // The corners before the bad one are kept, its triangle is not counted.
@@ -165,16 +165,17 @@ TEST_F(LoadOBJ, StopsAtTheFirstBadNumberAndKeepsWhatWasRead)
     ExpectCorner(Model.Faces[0].Corners[1], 2, NoUV, NoNormal);
     EXPECT_EQ(Model.TriangleCount, 0);
 
-    EXPECT_EQ(LoadFailing("f 1/1/1/1 2/2/2 3/3/3\r\n"), "'1/1' は整数ではありません");
+    EXPECT_EQ(LoadFailing("f 1/1/1/1 2/2/2 3/3/3\r\n"), "'1/1' is not a valid integer");
 
     // A vertex whose second number is bad is counted with its first one.
-    EXPECT_EQ(LoadFailing("v 1 2 3\r\nv 4 x 6\r\nv 7 8 9\r\n"), "'x' は浮動小数点数ではありません");
+    EXPECT_EQ(LoadFailing("v 1 2 3\r\nv 4 x 6\r\nv 7 8 9\r\n"),
+        "'x' is not a valid floating-point number");
     ASSERT_EQ(Model.VertexCount(), 2);
     EXPECT_EQ(Model.Vertices[1].X, 4.0f);
     EXPECT_EQ(Model.Vertices[1].Y, 0.0f);
     EXPECT_EQ(Model.Vertices[1].Z, 0.0f);
     // A bad texture coordinate adds nothing.
-    EXPECT_EQ(LoadFailing("vt 0 0\r\nvt 1 nan\r\n"), "'nan' は浮動小数点数ではありません");
+    EXPECT_EQ(LoadFailing("vt 0 0\r\nvt 1 nan\r\n"), "'nan' is not a valid floating-point number");
     EXPECT_EQ(Model.UVCount(), 1);
 
     // The next read starts over.
@@ -325,7 +326,7 @@ TEST_F(LoadOBJ, ReadsMaterials)
 
     // The colour is taken whole: the bad third number leaves Kd as it was.
     EXPECT_EQ(LoadFailing("", "newmtl a\r\nKd 0.5 0.5 0.5\r\nKd 1 1\r\n"),
-        "'' は浮動小数点数ではありません");
+        "'' is not a valid floating-point number");
     ASSERT_EQ(Model.MaterialCount(), 1);
     EXPECT_EQ(Model.Materials[0].Kd.X, 0.5f);
 }

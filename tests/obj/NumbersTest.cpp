@@ -149,7 +149,7 @@ TEST(StrToFloat, RejectsTextOutsideTheGrammarNamingIt)
             EXPECT_EQ(e.Message(), ConvertMessage(SInvalidFloat, text));
         }
     }
-    EXPECT_EQ(ConvertMessage(SInvalidFloat, "x"), "'x' は浮動小数点数ではありません");
+    EXPECT_EQ(ConvertMessage(SInvalidFloat, "x"), "'x' is not a valid floating-point number");
 }
 
 TEST(StrToInt, AcceptsDecimalAndHexadecimal)
@@ -181,7 +181,7 @@ TEST(StrToInt, RejectsOtherTextAndValuesOutside32Bits)
             EXPECT_EQ(e.Message(), ConvertMessage(SInvalidInteger, text));
         }
     }
-    EXPECT_EQ(ConvertMessage(SInvalidInteger, ""), "'' は整数ではありません");
+    EXPECT_EQ(ConvertMessage(SInvalidInteger, ""), "'' is not a valid integer");
 }
 
 } // namespace

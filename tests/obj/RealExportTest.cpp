@@ -66,7 +66,7 @@ TEST_F(RealExport, ReadsEveryCornerForm)
     for (const char* corner : { "3/2/x", "3//1/", "3/2/1/1" }) {
         EXPECT_NE(MessageOfThrown<EConvertError>([&] {
             Model.LoadOBJ(Write("m.obj", std::string("f 1 2 ") + corner + "\n"), "");
-        }).find("は整数ではありません"),
+        }).find("is not a valid integer"),
             std::string::npos)
             << corner;
     }
@@ -140,7 +140,7 @@ TEST_F(RealExport, ReadsColoursAndTextureStatementsAsExportersWriteThem)
     // Two numbers still fail on the missing third.
     EXPECT_EQ(MessageOfThrown<EConvertError>(
                   [&] { Model.LoadOBJ(obj, Write("m.mtl", "newmtl a\nKs 1 0.5\n")); }),
-        "'' は浮動小数点数ではありません");
+        "'' is not a valid floating-point number");
 }
 
 TEST_F(RealExport, ReadsTheMTLFileTheOBJNamesWhenNoneHasItsBaseName)

@@ -68,9 +68,9 @@ TEST(AtomicFileErrors, RefusedTargetsRaiseAndLeaveNoTrace)
         const char* Error;
         TNames Left;
     } cases[] = {
-        { "missing/model.mdl", "3 不正なファイル名です", {} },
+        { "missing/model.mdl", "3 Invalid file name", {} },
         // A folder of that name, with a file in it that must stay.
-        { "model.mdl", "5 ファイルへのアクセスが拒否されました", { "model.mdl" } },
+        { "model.mdl", "5 File access denied", { "model.mdl" } },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Target);
@@ -98,14 +98,14 @@ TEST(AtomicFileErrors, UnwritableFolderOrFileDeniesAccessAndKeepsTheOldFile)
     WriteAllBytes(path, { 9, 8, 7 });
     ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
     TOnExit unlock([&] { ::chmod(folder.c_str(), 0755); });
-    EXPECT_EQ(SaveError(path), "5 ファイルへのアクセスが拒否されました");
+    EXPECT_EQ(SaveError(path), "5 File access denied");
     EXPECT_EQ(ReadAllBytes(path), (TBytes { 9, 8, 7 }));
     EXPECT_EQ(FileNames(folder), TNames { "model.mdl" });
 
     // A read-only file in a writable folder is refused the same way.
     ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
     ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
-    EXPECT_EQ(SaveError(path), "5 ファイルへのアクセスが拒否されました");
+    EXPECT_EQ(SaveError(path), "5 File access denied");
     EXPECT_EQ(ReadAllBytes(path), (TBytes { 9, 8, 7 }));
     EXPECT_EQ(FileNames(folder), TNames { "model.mdl" });
 }

@@ -13,7 +13,7 @@ TEST(ErrorBoxText, AppendsAPeriodAfterALetterOrMultiByteCharacter)
 {
     EXPECT_EQ(ErrorBoxText("Disk error"), "Disk error.");
     EXPECT_EQ(ErrorBoxText("Incorrect Skin format."), "Incorrect Skin format.");
-    EXPECT_EQ(ErrorBoxText("ファイルが見つかりません"), "ファイルが見つかりません.");
+    EXPECT_EQ(ErrorBoxText("File not found"), "File not found.");
     EXPECT_EQ(ErrorBoxText("'1,5' は整数ではありません"), "'1,5' は整数ではありません.");
     EXPECT_EQ(ErrorBoxText("code 7"), "code 7.");
     EXPECT_EQ(ErrorBoxText("/"), "/.");
@@ -34,21 +34,21 @@ TEST(EInOutError, MapsErrnoValuesToRunTimeCodes)
         int Code;
         const char* Message;
     } const cases[] = {
-        { ENOENT, 2, "ファイルが見つかりません" },
-        { ENOTDIR, 3, "不正なファイル名です" },
-        { ENAMETOOLONG, 3, "不正なファイル名です" },
-        { EMFILE, 4, "オープンしたファイルが多すぎます" },
-        { ENFILE, 4, "オープンしたファイルが多すぎます" },
-        { EACCES, 5, "ファイルへのアクセスが拒否されました" },
-        { EPERM, 5, "ファイルへのアクセスが拒否されました" },
-        { EROFS, 5, "ファイルへのアクセスが拒否されました" },
-        { EISDIR, 5, "ファイルへのアクセスが拒否されました" },
-        { ENOSPC, 101, "ディスクがいっぱいです" },
-        { EFBIG, 101, "ディスクがいっぱいです" },
+        { ENOENT, 2, "File not found" },
+        { ENOTDIR, 3, "Invalid file name" },
+        { ENAMETOOLONG, 3, "Invalid file name" },
+        { EMFILE, 4, "Too many open files" },
+        { ENFILE, 4, "Too many open files" },
+        { EACCES, 5, "File access denied" },
+        { EPERM, 5, "File access denied" },
+        { EROFS, 5, "File access denied" },
+        { EISDIR, 5, "File access denied" },
+        { ENOSPC, 101, "Disk full" },
+        { EFBIG, 101, "Disk full" },
         // Without a table entry the errno itself is shown, even where its
         // number equals a table code (EIO is 5 here, like a denied access).
-        { EIO, EIO, "I/O エラー (5)" },
-        { EBUSY, EBUSY, "I/O エラー (16)" },
+        { EIO, EIO, "I/O error (5)" },
+        { EBUSY, EBUSY, "I/O error (16)" },
     };
     static_assert(EIO == 5 && EBUSY == 16, "errno numbers of this platform");
     for (const auto& c : cases) {
@@ -75,14 +75,14 @@ TEST(EInOutError, CarriesTheMessageOfItsCode)
         int Code;
         const char* Message;
     } const cases[] = {
-        { 2, "ファイルが見つかりません" },
-        { 3, "不正なファイル名です" },
-        { 4, "オープンしたファイルが多すぎます" },
-        { 5, "ファイルへのアクセスが拒否されました" },
-        { 100, "ファイルの末尾以降を読み込みました" },
-        { 101, "ディスクがいっぱいです" },
-        { 106, "入力値が数値ではありません" },
-        { 32, "I/O エラー (32)" },
+        { 2, "File not found" },
+        { 3, "Invalid file name" },
+        { 4, "Too many open files" },
+        { 5, "File access denied" },
+        { 100, "Read beyond end of file" },
+        { 101, "Disk full" },
+        { 106, "Invalid numeric input" },
+        { 32, "I/O error (32)" },
     };
     for (const auto& c : cases) {
         const EInOutError e(c.Code);
@@ -98,7 +98,7 @@ TEST(EInOutError, RaisedFromErrnoThroughTheCommonBase)
         RaiseInOutError(ENOSPC);
         FAIL() << "no exception";
     } catch (const Exception& e) {
-        EXPECT_EQ(e.Message(), "ディスクがいっぱいです");
+        EXPECT_EQ(e.Message(), "Disk full");
         EXPECT_NE(dynamic_cast<const EInOutError*>(&e), nullptr);
     }
     EXPECT_THROW(RaiseInOutError(EIO), EInOutError);
@@ -106,11 +106,11 @@ TEST(EInOutError, RaisedFromErrnoThroughTheCommonBase)
 
 TEST(Exception, FileNameMessagesAndTheWin32Text)
 {
-    EXPECT_EQ(FormatMessage("ファイル %s は開けません", "/tmp/a b.bmp"),
-        "ファイル /tmp/a b.bmp は開けません");
+    EXPECT_EQ(FormatMessage("The file %s cannot be opened", "/tmp/a b.bmp"),
+        "The file /tmp/a b.bmp cannot be opened");
     EXPECT_EQ(FormatMessage("no placeholder", "x"), "no placeholder");
     const EWin32Error e(8, "Not enough memory");
-    EXPECT_EQ(e.Message(), "Win32 エラー。コード : 8.\nNot enough memory");
+    EXPECT_EQ(e.Message(), "System error. Code: 8.\nNot enough memory");
     EXPECT_EQ(e.ErrorCode(), 8);
     const EFOpenError open("x");
     EXPECT_NE(dynamic_cast<const EStreamError*>(&open), nullptr);
