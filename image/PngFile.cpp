@@ -93,6 +93,12 @@ bool ReadHeader(TPngReader& Reader, TPngInput& Input, png_uint_32& Width, png_ui
 
     Width = png_get_image_width(png, info);
     Height = png_get_image_height(png, info);
+    // libpng makes its row buffers in png_read_update_info: a picture
+    // beyond the limits goes back now, for TPicture24 to refuse.
+    if (Width > std::uint32_t(TBitmap::MaxDimension)
+        || Height > std::uint32_t(TBitmap::MaxDimension)
+        || std::uint64_t(TBitmap::StrideFor(Width, 24)) * Height > TBitmap::MaxStoreBytes)
+        return true;
     const int colorType = png_get_color_type(png, info);
     if (colorType == PNG_COLOR_TYPE_PALETTE)
         png_set_palette_to_rgb(png);

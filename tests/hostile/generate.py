@@ -37,6 +37,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from casekit import *  # noqa: E402,F401,F403
 from casekit import s  # noqa: E402,F401
 from bmp_cases import bmp_cases  # noqa: E402
+from texture_cases import texture_cases  # noqa: E402
 
 
 def obj_cases():
@@ -357,6 +358,7 @@ def main():
     open(mark, "wb").close()
 
     bmp_cases()
+    texture_cases()
     obj_cases()
     mtl_cases()
     series_cases()
