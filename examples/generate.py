@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Writes the example windmill: three OBJ frames, their MTL file, the
-frame-name list and the plank texture.
+frame-name list and the plank texture (a PNG file).
 
     python3 generate.py [FOLDER]
 
@@ -13,6 +13,7 @@ import math
 import os
 import struct
 import sys
+import zlib
 
 BASE = "windmill"
 FRAME_NAMES = ["idle", "turn1", "turn2"]
@@ -198,14 +199,15 @@ def mtl_lines():
     return [
         "# Materials of the windmill.",
         "",
-        "# Textured: planks.bmp lies beside this file.",
+        "# Textured: planks.png lies beside this file; with no planks.bmp there,",
+        "# the converter reads the PNG file.",
         "newmtl planks",
         "Ka 0.200000 0.150000 0.100000",
         "Kd 0.600000 0.420000 0.240000",
         "Ks 0.050000 0.050000 0.050000",
         "Ns 8.000000",
         "illum 2",
-        "map_Kd planks.bmp",
+        "map_Kd planks.png",
         "",
         "# Its texture is missing: the converter writes an 80 x 80 tile of Kd.",
         "newmtl roof_tiles",
@@ -284,26 +286,21 @@ def plank_pixel(x, y):
     return tuple(max(0, min(255, int(c * shade))) for c in base)
 
 
-def bmp_bytes(width, height, pixel):
-    """A 24-bit BMP: the 14-byte file header, the 40-byte information header,
-    then the rows from the bottom up in blue, green, red order, each padded to
-    a multiple of 4 bytes."""
-    row_size = (width * 3 + 3) // 4 * 4
-    image_size = row_size * height
-    file_header_size, info_header_size = 14, 40
-    offset = file_header_size + info_header_size
-    out = bytearray()
-    out += struct.pack("<2sIHHI", b"BM", offset + image_size, 0, 0, offset)
-    out += struct.pack("<IiiHHIIiiII", info_header_size, width, height, 1, 24, 0, image_size,
-                       2835, 2835, 0, 0)
-    for y in range(height - 1, -1, -1):
-        row = bytearray()
+def png_bytes(width, height, pixel):
+    """An 8-bit RGB PNG: the signature, then the chunks IHDR, IDAT (the rows
+    from the top, each led by filter byte 0, deflated) and IEND, each with
+    its length before and its CRC after."""
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+    rows = bytearray()
+    for y in range(height):
+        rows.append(0)
         for x in range(width):
-            r, g, b = pixel(x, y)
-            row += bytes((b, g, r))
-        row += bytes(row_size - len(row))
-        out += row
-    return bytes(out)
+            rows += bytes(pixel(x, y))
+    header = struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(bytes(rows), 9))
+            + chunk(b"IEND", b""))
 
 
 # --------------------------------------------------------------------- main
@@ -315,8 +312,8 @@ def main(argv):
         write_text(folder, "%s_%d.obj" % (BASE, frame), obj_lines(frame))
     write_text(folder, BASE + ".mtl", mtl_lines())
     write_text(folder, BASE + ".fns", FRAME_NAMES)
-    with open(os.path.join(folder, "planks.bmp"), "wb") as f:
-        f.write(bmp_bytes(TEXTURE_SIZE, TEXTURE_SIZE, plank_pixel))
+    with open(os.path.join(folder, "planks.png"), "wb") as f:
+        f.write(png_bytes(TEXTURE_SIZE, TEXTURE_SIZE, plank_pixel))
     return 0
 
 

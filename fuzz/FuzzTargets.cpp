@@ -15,6 +15,7 @@
 #include "app/ConversionCommand.h"
 #include "app/ModelInfo.h"
 #include "image/Bitmap.h"
+#include "image/TextureFile.h"
 #include "mdl/MDLClass.h"
 #include "obj/OBJClass.h"
 #include "util/ByteStream.h"
@@ -265,6 +266,68 @@ TFuzzVerdict FuzzBmp(const std::uint8_t* Data, std::size_t Size)
 
 namespace {
 
+// The size a PNG, JPEG or TGA file declares, as far as a quick look finds
+// it; 0 x 0 when it finds none.
+TDeclaredSize DeclaredTextureSize(TTextureFormat Format, const std::uint8_t* Data, std::size_t Size)
+{
+    TDeclaredSize size;
+    size.Bits = 24;
+    const auto bigEndian16
+        = [&](std::size_t at) { return std::int64_t(Data[at]) << 8 | Data[at + 1]; };
+    if (Format == TTextureFormat::Png && Size >= 24) {
+        size.Width = bigEndian16(16) << 16 | bigEndian16(18);
+        size.Height = bigEndian16(20) << 16 | bigEndian16(22);
+    } else if (Format == TTextureFormat::Tga && Size >= 16) {
+        size.Width = GetU16LE(Data + 12);
+        size.Height = GetU16LE(Data + 14);
+    } else if (Format == TTextureFormat::Jpeg) {
+        // The first start-of-frame marker (0xC0 to 0xCF but for the
+        // Huffman, arithmetic-table and extension markers).
+        for (std::size_t i = 0; i + 9 <= Size; ++i) {
+            const std::uint8_t code = Data[i + 1];
+            if (Data[i] == 0xFF && code >= 0xC0 && code <= 0xCF && code != 0xC4 && code != 0xC8
+                && code != 0xCC) {
+                size.Height = bigEndian16(i + 5);
+                size.Width = bigEndian16(i + 7);
+                break;
+            }
+        }
+    }
+    return size;
+}
+
+} // namespace
+
+TFuzzVerdict FuzzTexture(const std::uint8_t* Data, std::size_t Size)
+{
+    if (Size == 0)
+        return TFuzzVerdict::Refused;
+    // The first byte picks the decoder; the rest is the file.
+    constexpr TTextureFormat Formats[]
+        = { TTextureFormat::Png, TTextureFormat::Jpeg, TTextureFormat::Tga };
+    const TTextureFormat format = Formats[Data[0] % 3];
+    const std::vector<std::uint8_t> bytes(Data + 1, Data + Size);
+    // As for BMP: large declared pictures are slow to clear and no
+    // different to decode; beyond the limits they are still fed in.
+    const std::uint64_t declared
+        = DeclaredTextureSize(format, bytes.data(), bytes.size()).StoreBytes();
+    if (declared > SlowStoreBytes && declared <= TBitmap::MaxStoreBytes)
+        return TFuzzVerdict::Refused;
+    TBitmap image;
+    try {
+        DecodeTexture(image, format, bytes, "t");
+    } catch (const EInvalidGraphic& e) {
+        Check(e.Message().rfind("The texture t cannot be read: ", 0) == 0,
+            "a refusal that does not name the file: " + e.Message());
+        return TFuzzVerdict::Refused;
+    }
+    Check(image.BitsPerPixel() == 24 && image.HasPixels(), "a decoded texture is not 24-bit");
+    CheckBitmapRoundTrip(image);
+    return TFuzzVerdict::Accepted;
+}
+
+namespace {
+
 // What one read of an OBJ file gave, in a form that compares bit for bit.
 struct TOBJRead : public TStatusPanel, public TEventPump
 {
@@ -493,5 +556,6 @@ const TFuzzTargetInfo FuzzTargets[] = {
     { "framenames", FuzzFrameNames },
     { "mdl", FuzzMDL },
     { "conversion", FuzzConversion },
+    { "texture", FuzzTexture },
 };
 const std::size_t FuzzTargetCount = sizeof FuzzTargets / sizeof FuzzTargets[0];

@@ -32,6 +32,9 @@ TFuzzVerdict FuzzMTL(const std::uint8_t* Data, std::size_t Size);
 TFuzzVerdict FuzzFrameNames(const std::uint8_t* Data, std::size_t Size);
 // An MDL5 file into TMDLModel; a loaded model writes back the same bytes.
 TFuzzVerdict FuzzMDL(const std::uint8_t* Data, std::size_t Size);
+// A PNG, JPEG or TGA file (the first byte picks which: 0, 1, 2 modulo 3)
+// into TBitmap; a decoded image is 24-bit and saves and loads back the same.
+TFuzzVerdict FuzzTexture(const std::uint8_t* Data, std::size_t Size);
 // A bundle (see SplitBundle) converted by the conversion command in a
 // scratch folder; nothing may be written outside that folder.
 TFuzzVerdict FuzzConversion(const std::uint8_t* Data, std::size_t Size);

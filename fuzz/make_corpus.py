@@ -102,6 +102,12 @@ def conversion_seeds():
     return seeds
 
 
+def texture_seeds():
+    """Each texture behind the byte that picks its decoder (see FuzzTexture)."""
+    picks = {"png": 0, "jpeg": 1, "tga": 2}
+    return {name: bytes((picks[name.split("_")[0]],)) + data for name, data in s.valid_textures().items()}
+
+
 def main():
     if len(sys.argv) != 2:
         sys.exit("usage: make_corpus.py OUTDIR")
@@ -113,6 +119,7 @@ def main():
         "framenames": frame_name_seeds(),
         "mdl": mdl_seeds(),
         "conversion": conversion_seeds(),
+        "texture": texture_seeds(),
     }
     for target, seeds in corpora.items():
         folder = os.path.join(out, target)

@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "image/Bitmap.h"
+#include "image/TextureFile.h"
 #include "obj/LineSyntax.h"
 #include "util/Errors.h"
 #include "util/FileIO.h"
@@ -32,6 +33,16 @@ std::string TexturePath(const std::string& atlasFileName, const std::string& map
     if (dotAt != std::string::npos)
         stem.erase(dotAt);
     return FolderPart(atlasFileName) + stem + ".bmp";
+}
+
+// Where STEM.bmp is missing: the file map_Kd names, in the same folder, when
+// it is of a format read besides BMP; empty otherwise.
+std::string OtherTexturePath(const std::string& atlasFileName, const std::string& mapKd)
+{
+    const std::string path = FolderPart(atlasFileName) + std::string(NameInFolder(mapKd));
+    if (TextureFormatOf(path) == TTextureFormat::None || !FileExists(path))
+        return std::string();
+    return path;
 }
 
 // The texture name of a material without one.
@@ -79,7 +90,12 @@ std::vector<std::string> TOBJModel::TextureFiles(const std::string& AtlasFileNam
     std::vector<std::string> paths;
     for (std::size_t i = 0; i < Materials.size(); ++i) {
         const std::string& mapKd = Materials[i].MapKd;
-        paths.push_back(TexturePath(AtlasFileName, mapKd.empty() ? CreatedMapName(i) : mapKd));
+        const std::string name = mapKd.empty() ? CreatedMapName(i) : mapKd;
+        paths.push_back(TexturePath(AtlasFileName, name));
+        // The PNG, JPEG or TGA file read when there is no BMP.
+        const std::string other = OtherTexturePath(AtlasFileName, name);
+        if (!other.empty())
+            paths.push_back(other);
     }
     return paths;
 }
@@ -117,8 +133,13 @@ void TOBJModel::UnifyTextures(const std::string& AtlasFileName, TBitmap& Atlas)
             material.MapKd = CreatedMapName(i);
         const std::string texturePath = TexturePath(AtlasFileName, material.MapKd);
 
-        // A file already there is used as it is, whatever it holds.
-        if (!FileExists(texturePath)) {
+        // A file already there is used as it is, whatever it holds; only
+        // without it is the named PNG, JPEG or TGA file read, and only
+        // without both is a placeholder written.
+        const bool bmpFound = FileExists(texturePath);
+        const std::string otherPath
+            = bmpFound ? std::string() : OtherTexturePath(AtlasFileName, material.MapKd);
+        if (!bmpFound && otherPath.empty()) {
             tile.SetWidth(PlaceholderSize);
             tile.SetHeight(PlaceholderSize);
             TCanvas& canvas = tile.Canvas();
@@ -132,7 +153,10 @@ void TOBJModel::UnifyTextures(const std::string& AtlasFileName, TBitmap& Atlas)
         if (known != placed.end()) {
             material.Rect() = known->second;
         } else {
-            tile.LoadBmpFile(texturePath);
+            if (otherPath.empty())
+                tile.LoadBmpFile(texturePath);
+            else
+                LoadTextureFile(tile, otherPath);
             const std::int32_t left = atlas.Width();
             CheckAtlasSide(std::int64_t(left) + tile.Width());
             atlas.SetWidth(left + tile.Width());

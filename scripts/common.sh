@@ -2,7 +2,8 @@
 # Sourced, not run. TARVEX_BUILD_DIR and TARVEX_CMAKE_ARGS may be set first.
 
 TARVEX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-TARVEX_PACKAGES=(g++ cmake ninja-build libgtest-dev libgmock-dev qt6-base-dev python3 gettext)
+TARVEX_PACKAGES=(g++ cmake ninja-build libgtest-dev libgmock-dev qt6-base-dev python3 gettext
+    libpng-dev libjpeg62-turbo-dev)
 
 tarvex_install_packages()
 {

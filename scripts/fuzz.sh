@@ -12,7 +12,7 @@ source "$(dirname "$0")/common.sh"
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(bmp obj mtl framenames mdl conversion)
+[ ${#targets[@]} -gt 0 ] || targets=(bmp obj mtl framenames mdl conversion texture)
 
 tarvex_install_packages clang libclang-rt-14-dev
 build="$TARVEX_ROOT/build-fuzz"

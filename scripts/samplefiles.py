@@ -6,6 +6,7 @@ Standard library only; the same bytes on every run.
 """
 
 import struct
+import zlib
 
 BI_RGB, BI_RLE8, BI_RLE4, BI_BITFIELDS = 0, 1, 2, 3
 
@@ -166,6 +167,185 @@ def valid_bmps():
         files[f"core{bpp}"] = bmp(5, 3, bpp, core=True)
     files["one_pixel"] = bmp(1, 1, 24)
     files["zero_width"] = bmp(0, 3, 24)
+    return files
+
+
+# ---------------------------------------------------------------- PNG, JPEG, TGA
+
+def picture(width, height):
+    """Rows of (r, g, b) from the top, every channel changing from pixel to pixel."""
+    return [[((x * 37 + y * 11 + 5) & 0xFF, (x * 13 + y * 71 + 90) & 0xFF, (x * 101 + y * 3 + 200) & 0xFF)
+             for x in range(width)] for y in range(height)]
+
+
+def png_chunk(kind, data):
+    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+
+ADAM7 = ((0, 0, 8, 8), (4, 0, 8, 8), (0, 4, 4, 8), (2, 0, 4, 4), (0, 2, 2, 4), (1, 0, 2, 2), (0, 1, 1, 2))
+
+
+def png(rows, color_type=2, depth=8, *, interlaced=False, palette=None):
+    """A PNG of rows of samples (tuples: one per channel, or palette indices
+    for colour type 3), unfiltered. 16-bit samples are given as 16-bit values."""
+    height, width = len(rows), len(rows[0]) if rows else 0
+
+    def packed(sub):
+        out = bytearray()
+        for row in sub:
+            out.append(0)  # filter: none
+            bits, acc, n = [], 0, 0
+            for pixel in row:
+                for v in (pixel if isinstance(pixel, tuple) else (pixel,)):
+                    if depth == 16:
+                        out += struct.pack(">H", v)
+                    elif depth == 8:
+                        out.append(v)
+                    else:
+                        acc, n = acc << depth | v, n + depth
+                        if n == 8:
+                            out.append(acc)
+                            acc, n = 0, 0
+            if n:
+                out.append(acc << (8 - n))
+        return bytes(out)
+
+    if interlaced:
+        raw = b""
+        for x0, y0, dx, dy in ADAM7:
+            sub = [row[x0::dx] for row in rows[y0::dy]]
+            if sub and sub[0]:
+                raw += packed(sub)
+    else:
+        raw = packed(rows)
+    ihdr = struct.pack(">IIBBBBB", width, height, depth, color_type, 0, 0, 1 if interlaced else 0)
+    out = b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", ihdr)
+    if palette is not None:
+        out += png_chunk(b"PLTE", b"".join(bytes(c) for c in palette))
+    return out + png_chunk(b"IDAT", zlib.compress(raw, 9)) + png_chunk(b"IEND", b"")
+
+
+def jpeg(blocks, *, grey=False, progressive=False):
+    """A JPEG of flat 8 x 8 blocks: blocks is rows of (r, g, b) (grey: the
+    red channel), one per block. Only the DC coefficients are coded, with a
+    quantiser of 1 and small tables of our own; a progressive file has its
+    one DC scan and no AC scans, which leaves every block flat."""
+    height, width = 8 * len(blocks), 8 * len(blocks[0])
+    comps = 1 if grey else 3
+
+    def levels(rgb):
+        r, g, b = rgb
+        if grey:
+            return (r,)
+        y = 0.299 * r + 0.587 * g + 0.114 * b
+        return (y, 128 - 0.168736 * r - 0.331264 * g + 0.5 * b, 128 + 0.5 * r - 0.418688 * g - 0.081312 * b)
+
+    bits = []
+    pred = [0] * comps
+    for row in blocks:
+        for rgb in row:
+            for c, v in enumerate(levels(rgb)):
+                dc = 8 * (min(255, max(0, round(v))) - 128)
+                diff, pred[c] = dc - pred[c], dc
+                size = abs(diff).bit_length()
+                bits += [(size >> k) & 1 for k in (3, 2, 1, 0)]  # DC code: 4 bits, the size
+                value = diff if diff >= 0 else diff + (1 << size) - 1
+                bits += [(value >> k) & 1 for k in range(size - 1, -1, -1)]
+                if not progressive:
+                    bits.append(0)  # AC code 0: end of block
+    bits += [1] * (-len(bits) % 8)
+    data = bytearray()
+    for i in range(0, len(bits), 8):
+        byte = int("".join(map(str, bits[i:i + 8])), 2)
+        data.append(byte)
+        if byte == 0xFF:
+            data.append(0)
+
+    def segment(marker, payload):
+        return bytes((0xFF, marker)) + struct.pack(">H", len(payload) + 2) + payload
+
+    ids = range(1, comps + 1)
+    frame = struct.pack(">BHHB", 8, height, width, comps) + b"".join(bytes((i, 0x11, 0)) for i in ids)
+    dc_table = bytes((0x00,)) + bytes((0, 0, 0, 12) + (0,) * 12) + bytes(range(12))
+    ac_table = bytes((0x10,)) + bytes((1,) + (0,) * 15) + bytes((0,))
+    scan = bytes((comps,)) + b"".join(bytes((i, 0x00)) for i in ids) + \
+        (bytes((0, 0, 0)) if progressive else bytes((0, 63, 0)))
+    return (b"\xFF\xD8" + segment(0xDB, bytes((0,)) + bytes([1] * 64))
+            + segment(0xC2 if progressive else 0xC0, frame) + segment(0xC4, dc_table + ac_table)
+            + segment(0xDA, scan) + bytes(data) + b"\xFF\xD9")
+
+
+def tga_pixel(rgb, bits):
+    r, g, b = rgb
+    if bits >= 24:
+        return bytes((b, g, r)) + (b"\x80" if bits == 32 else b"")
+    return struct.pack("<H", (r >> 3) << 10 | (g >> 3) << 5 | b >> 3)
+
+
+def tga(rows, image_type=2, bits=24, *, top_down=False, right_to_left=False, palette=None, map_bits=24):
+    """A TGA of rows of (r, g, b) from the top (palette indices for types 1
+    and 9, grey levels for 3 and 11). Types 9 to 11 pack runs of equal pixels
+    in run packets and the rest in raw packets, across rows."""
+    height, width = len(rows), len(rows[0]) if rows else 0
+    kind = image_type & 7
+    cmap = b"" if palette is None else b"".join(tga_pixel(c, map_bits) for c in palette)
+    header = struct.pack("<BBBHHBHHHHBB", 0, 1 if palette is not None else 0, image_type, 0,
+                         len(palette or ()), map_bits if palette is not None else 0, 0, 0,
+                         width, height, bits, (0x20 if top_down else 0) | (0x10 if right_to_left else 0))
+    ordered = rows if top_down else rows[::-1]
+    pixels = []
+    for row in ordered:
+        for value in (row[::-1] if right_to_left else row):
+            pixels.append(bytes((value,)) if kind in (1, 3) else tga_pixel(value, bits))
+    if not image_type & 8:
+        return header + cmap + b"".join(pixels)
+    out, i = bytearray(), 0
+    while i < len(pixels):
+        run = 1
+        while i + run < len(pixels) and run < 128 and pixels[i + run] == pixels[i]:
+            run += 1
+        if run > 1:
+            out += bytes((0x80 | (run - 1),)) + pixels[i]
+        else:
+            while i + run < len(pixels) and run < 128 and pixels[i + run] != pixels[i + run - 1]:
+                run += 1
+            out += bytes((run - 1,)) + b"".join(pixels[i:i + run])
+        i += run
+    return header + cmap + bytes(out)
+
+
+def valid_textures():
+    """Small PNG, JPEG and TGA files of every kind the decoders read: name -> bytes."""
+    pic = picture(5, 3)
+    grey = [[r for r, _, _ in row] for row in pic]
+    runs = [[(9, 9, 9)] * 4 + [(200, 100, 50)] * 3, [(1, 2, 3), (4, 5, 6)] + [(200, 100, 50)] * 5]
+    palette = [(255, 0, 0), (0, 255, 0), (0, 0, 255), (90, 90, 90)]
+    indices = [[(x + y) % 4 for x in range(6)] for y in range(3)]
+    files = {
+        "png_rgb": png(pic, 2),
+        "png_rgba": png([[p + (x * 50,) for x, p in enumerate(row)] for row in pic], 6),
+        "png_rgb16": png([[tuple(v * 257 for v in p) for p in row] for row in pic], 2, 16),
+        "png_grey": png([[(v,) for v in row] for row in grey], 0),
+        "png_grey2": png([[(v >> 6,) for v in row] for row in grey], 0, 2),
+        "png_grey_alpha": png([[(v, 255 - v) for v in row] for row in grey], 4),
+        "png_palette4": png(indices, 3, 4, palette=palette),
+        "png_interlaced": png(picture(11, 9), 2, interlaced=True),
+        "png_palette_interlaced": png(indices, 3, 2, interlaced=True, palette=palette),
+        "jpeg_baseline": jpeg([[(200, 30, 30), (30, 200, 30)], [(30, 30, 200), (128, 128, 128)]]),
+        "jpeg_progressive": jpeg([[(10, 20, 30), (250, 240, 230), (128, 0, 255)]], progressive=True),
+        "jpeg_grey": jpeg([[(0, 0, 0), (255, 0, 0)], [(128, 0, 0), (64, 0, 0)]], grey=True),
+        "tga_rgb24": tga(pic),
+        "tga_rgb32_top_down": tga(pic, 2, 32, top_down=True),
+        "tga_rgb16_right_to_left": tga(pic, 2, 16, right_to_left=True),
+        "tga_rgb15": tga(pic, 2, 15),
+        "tga_grey": tga(grey, 3, 8),
+        "tga_mapped": tga(indices, 1, 8, palette=palette),
+        "tga_mapped16_top_down": tga(indices, 1, 8, palette=palette, map_bits=16, top_down=True),
+        "tga_rle24": tga(runs, 10),
+        "tga_rle32_top_down": tga(runs, 10, 32, top_down=True),
+        "tga_rle_grey": tga([[r for r, _, _ in row] for row in runs], 11, 8),
+        "tga_rle_mapped": tga(indices, 9, 8, palette=palette),
+    }
     return files
 
 

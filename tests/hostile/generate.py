@@ -41,6 +41,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from casekit import *  # noqa: E402,F401,F403
 from casekit import s  # noqa: E402,F401
 from bmp_cases import bmp_cases  # noqa: E402
+from texture_cases import texture_cases  # noqa: E402
 
 
 def obj_cases():
@@ -342,6 +343,10 @@ def same_file_cases():
         case(name, f"the output {output} is the input {input}",
              {**frames, "alias.mdl": Link("box_0.obj")}, "box_0.obj", output=output, exit=1,
              message=output_is_input(output, input))
+    case("same_output_png_texture", "the output tex.png is the PNG texture read in place of tex.bmp",
+         {"box_0.obj": CUBE, "box.mtl": s.mtl([("red", (1, 0, 0), "tex.png")]),
+          "tex.png": s.valid_textures()["png_rgb"]}, "box_0.obj", output="tex.png", exit=1,
+         message=output_is_input("tex.png", "tex.png"))
     case("same_atlas_is_obj", "the OBJ file box.bmp would be replaced by the atlas box.bmp",
          {"box.bmp": CUBE, "box.mtl": PLAIN_MTL}, "box.bmp", exit=1,
          message=output_is_input("box.bmp", "box.bmp"))
@@ -445,6 +450,7 @@ def main():
     open(mark, "wb").close()
 
     bmp_cases()
+    texture_cases()
     obj_cases()
     mtl_cases()
     series_cases()

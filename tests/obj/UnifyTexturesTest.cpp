@@ -5,6 +5,8 @@
 
 #include "ImageTestUtil.h"
 #include "TestUtil.h"
+#include "image/TextureFile.h"
+#include "image/TextureTestUtil.h"
 
 #include <array>
 #include <cstdint>
@@ -423,6 +425,60 @@ TEST(UnifyTextures, AtlasPastSixteenBitsRaisesRangeErrorWithoutSaving)
         // What was set before the failure stays.
         EXPECT_EQ(model.Materials[0].RectW, c.FirstWidth);
     }
+}
+
+TEST(UnifyTextures, PngJpegAndTgaTexturesLandAsBmpsOfTheSamePixelsWould)
+{
+    // The same model twice: once with PNG, JPEG and TGA textures (and a
+    // BMP beside a PNG of the same stem, which must win), once with BMP
+    // files of the pixels those decode to. Atlas and rectangles must match.
+    const TPicture png = PatternPicture(13, 11);
+    const TPicture tga = PatternPicture(6, 21);
+    const TBytes jpeg = MakeJpeg(BlockPicture(16, 8), { false, true });
+    TScratchDir dir;
+    const std::string other = dir.File("other/");
+    const std::string bmps = dir.File("bmps/");
+    std::filesystem::create_directory(other);
+    std::filesystem::create_directory(bmps);
+    WriteAllBytes(other + "a.PNG", MakePng(png, { PNG_COLOR_TYPE_RGB_ALPHA, 16, true }));
+    WriteAllBytes(other + "b.jpeg", jpeg);
+    WriteAllBytes(other + "c.tga", MakeTga(tga, { 10, 32, 0, true }));
+    WriteBmp(other + "d.bmp", 5, 5, Red);
+    WriteAllBytes(other + "d.png", MakePng(png, { PNG_COLOR_TYPE_RGB, 8 }));
+    TBitmap picture;
+    FillBitmap(picture, png);
+    picture.SaveBmpFile(bmps + "a.bmp");
+    DecodeJpeg(picture, jpeg, "b.jpeg");
+    picture.SaveBmpFile(bmps + "b.bmp");
+    FillBitmap(picture, tga);
+    picture.SaveBmpFile(bmps + "c.bmp");
+    WriteBmp(bmps + "d.bmp", 5, 5, Red);
+
+    std::vector<TRect4> rects[2];
+    TBytes atlases[2];
+    int run = 0;
+    for (const std::string& folder : { other, bmps }) {
+        TOBJModel model;
+        AddMaterial(model, "A", "textures\\a.PNG");
+        AddMaterial(model, "B", "b.jpeg");
+        AddMaterial(model, "C", "c.tga");
+        AddMaterial(model, "D", "d.png");
+        AddMaterial(model, "E", "missing.png", Vec3(0.0f, 0.0f, 1.0f));
+        model.UnifyTextures(folder + "model.bmp");
+        for (const TOBJMaterial& material : model.Materials)
+            rects[run].push_back(RectOf(material));
+        atlases[run++] = ReadAllBytes(folder + "model.bmp");
+    }
+    EXPECT_EQ(rects[0], rects[1]);
+    EXPECT_EQ(rects[0][2], (TRect4 { 36, 0, 6, 21 }));
+    EXPECT_EQ(atlases[0], atlases[1]);
+    // Placeholders are written only where no file of the name is found.
+    std::set<std::string> written;
+    for (const auto& entry : std::filesystem::directory_iterator(other))
+        written.insert(entry.path().filename().string());
+    EXPECT_EQ(written,
+        (std::set<std::string> {
+            "a.PNG", "b.jpeg", "c.tga", "d.bmp", "d.png", "missing.bmp", "model.bmp" }));
 }
 
 TEST(SetUVRect, CopiesMaterialRectangleAndSkipsIndicesThatAddressNothing)

@@ -1,0 +1,158 @@
+// PNG textures through libpng, from bytes in memory.
+//
+// libpng reports errors by calling a handler that must not return; ours
+// longjmps back to DecodePng, which raises our own error once libpng's
+// structures are released. No C++ object with a destructor lives in the
+// frames libpng runs between setjmp and longjmp. Warnings are dropped:
+// nothing is printed.
+#include "image/TextureFile.h"
+
+#include <csetjmp>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include <png.h>
+
+#include "image/Bitmap.h"
+
+using ImageDetail::FailTexture;
+using ImageDetail::TPicture24;
+
+namespace {
+
+constexpr std::size_t PngSignatureBytes = 8;
+
+// Chunks that would change colours (gamma, chromaticities, profiles, the
+// background) or only describe the picture: skipped unread, so that the
+// colours are the stored ones and no compressed text is inflated.
+constexpr png_byte IgnoredChunks[] = "bKGD\0cHRM\0eXIf\0gAMA\0hIST\0iCCP\0iTXt\0oFFs\0pCAL\0"
+                                     "pHYs\0sBIT\0sCAL\0sPLT\0sRGB\0tEXt\0tIME\0tRNS\0zTXt";
+constexpr int IgnoredChunkCount = 18;
+
+// Everything the handlers reach through libpng's pointers.
+struct TPngInput
+{
+    const std::vector<std::uint8_t>* Bytes;
+    std::size_t Position;
+    std::jmp_buf Jump;
+    char Message[200];
+};
+
+TPngInput& InputOf(png_structp Png)
+{
+    return *static_cast<TPngInput*>(png_get_error_ptr(Png));
+}
+
+[[noreturn]] void OnError(png_structp Png, png_const_charp Message)
+{
+    TPngInput& input = InputOf(Png);
+    std::strncpy(input.Message, Message ? Message : "", sizeof input.Message - 1);
+    input.Message[sizeof input.Message - 1] = '\0';
+    std::longjmp(input.Jump, 1);
+}
+
+void OnWarning(png_structp, png_const_charp)
+{
+}
+
+void OnRead(png_structp Png, png_bytep Data, png_size_t Count)
+{
+    TPngInput& input = InputOf(Png);
+    const std::size_t left = input.Bytes->size() - input.Position;
+    if (Count > left)
+        png_error(Png, "the file ends early");
+    std::memcpy(Data, input.Bytes->data() + input.Position, Count);
+    input.Position += Count;
+}
+
+// libpng's structures, released however DecodePng ends.
+struct TPngReader
+{
+    png_structp Png = nullptr;
+    png_infop Info = nullptr;
+    ~TPngReader() { png_destroy_read_struct(&Png, Info ? &Info : nullptr, nullptr); }
+};
+
+// Reads the header, sets the transforms to 8-bit blue, green, red and checks
+// the size; the picture's dimensions go to Width and Height. Returns false
+// when libpng failed (the message is in Input).
+bool ReadHeader(TPngReader& Reader, TPngInput& Input, png_uint_32& Width, png_uint_32& Height)
+{
+    if (setjmp(Input.Jump))
+        return false;
+    png_structp png = Reader.Png;
+    png_infop info = Reader.Info;
+    png_set_read_fn(png, &Input, OnRead);
+    // Larger pictures are refused with our own message once the header is
+    // read; libpng's own limit is far higher.
+    png_set_user_limits(png, 0x7FFFFFFF, 0x7FFFFFFF);
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, IgnoredChunks, IgnoredChunkCount);
+    png_read_info(png, info);
+
+    Width = png_get_image_width(png, info);
+    Height = png_get_image_height(png, info);
+    // libpng makes its row buffers in png_read_update_info: a picture
+    // beyond the limits goes back now, for TPicture24 to refuse.
+    if (Width > std::uint32_t(TBitmap::MaxDimension)
+        || Height > std::uint32_t(TBitmap::MaxDimension)
+        || std::uint64_t(TBitmap::StrideFor(Width, 24)) * Height > TBitmap::MaxStoreBytes)
+        return true;
+    const int colorType = png_get_color_type(png, info);
+    if (colorType == PNG_COLOR_TYPE_PALETTE)
+        png_set_palette_to_rgb(png);
+    if (colorType == PNG_COLOR_TYPE_GRAY || colorType == PNG_COLOR_TYPE_GRAY_ALPHA) {
+        png_set_expand_gray_1_2_4_to_8(png);
+        png_set_gray_to_rgb(png);
+    }
+    // The high byte of each 16-bit channel.
+    png_set_strip_16(png);
+    png_set_strip_alpha(png);
+    png_set_bgr(png);
+    png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    if (png_get_rowbytes(png, info) != std::size_t(Width) * 3)
+        png_error(png, "unexpected pixel layout");
+    return true;
+}
+
+// Reads every row (every pass of an interlaced picture) into the picture,
+// then the chunks up to the end, so that a file cut short is refused.
+bool ReadPixels(TPngReader& Reader, TPngInput& Input, png_bytepp Rows)
+{
+    if (setjmp(Input.Jump))
+        return false;
+    png_read_image(Reader.Png, Rows);
+    png_read_end(Reader.Png, nullptr);
+    return true;
+}
+
+} // namespace
+
+void DecodePng(TBitmap& Image, const std::vector<std::uint8_t>& Bytes, const std::string& Name)
+{
+    if (Bytes.size() < PngSignatureBytes || png_sig_cmp(Bytes.data(), 0, PngSignatureBytes) != 0)
+        FailTexture(Name, "it is not a PNG file");
+
+    TPngInput input {};
+    input.Bytes = &Bytes;
+    TPngReader reader;
+    reader.Png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &input, OnError, OnWarning);
+    if (reader.Png)
+        reader.Info = png_create_info_struct(reader.Png);
+    if (!reader.Info)
+        FailTexture(Name, "there is not enough memory to read it");
+
+    png_uint_32 width = 0;
+    png_uint_32 height = 0;
+    if (!ReadHeader(reader, input, width, height))
+        FailTexture(Name, input.Message);
+    TPicture24 picture(width, height, Name);
+    std::unique_ptr<png_bytep[]> rows(new png_bytep[height]);
+    for (png_uint_32 y = 0; y < height; ++y)
+        rows[y] = picture.Row(static_cast<std::int32_t>(y));
+    if (!ReadPixels(reader, input, rows.get()))
+        FailTexture(Name, input.Message);
+    picture.MoveTo(Image);
+}
