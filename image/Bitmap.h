@@ -167,6 +167,12 @@ public:
     // Rows in memory from the top (true) or from the bottom (false).
     bool TopDown() const { return FTopDown; }
 
+    // Takes Source's depth, colour table, masks and the header values that
+    // saving writes back, but none of its pixels: the image is left 0 x 0,
+    // its pixels made later in Source's format, as after loading Source's
+    // file and dropping the picture.
+    void AssignFormat(const TBitmap& Source);
+
     // Hands the pixel store over as rows from the top, each cut to the bytes
     // its pixels use (no padding), and leaves the image without pixels
     // (0 x 0, depth, table and masks kept). The rows are rearranged in
