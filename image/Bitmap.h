@@ -82,6 +82,9 @@ private:
 };
 
 class TBitmap;
+namespace ImageDetail {
+class TCoverage;
+}
 
 class TCanvas
 {
@@ -97,20 +100,26 @@ public:
     // ends, in the pen colour. The last point joins back to the first.
     void Polygon(const TPoint* points, std::size_t count);
     void Polygon(const std::vector<TPoint>& points) { Polygon(points.data(), points.size()); }
+    // Painting under: while it is on, Polygon paints only the pixels that no
+    // polygon has painted since it was switched on, so polygons given from
+    // the last to the first leave what painting them from the first to the
+    // last leaves, and a pixel covered many times is written once. It
+    // holds two bytes per pixel of the image.
+    void SetPaintUnder(bool on);
     // Copies the src rectangle of source's image onto the dest rectangle of
     // this image, converting to this image's depth; unequal rectangles scale
     // by nearest neighbour. Parts outside either image are not copied.
     void StretchCopy(const TRect& dest, const TCanvas& source, const TRect& src);
 
     TBitmap& Image() const { return FImage; }
+    ~TCanvas();
 
 private:
     friend class TBitmap;
-    explicit TCanvas(TBitmap& image)
-        : FImage(image)
-    {
-    }
+    explicit TCanvas(TBitmap& image);
     TBitmap& FImage;
+    bool FPaintUnder = false;
+    std::unique_ptr<ImageDetail::TCoverage> FCoverage;
 };
 
 class TBitmap

@@ -357,7 +357,44 @@ TEST_F(MakeFromOBJTest, StopsOnAnAtlasThatIsNotABitmap)
 // join into exactly the skin one pass paints: triangles across the border,
 // off the skin, of unknown materials and without skin vertices included, on
 // skins of odd and even heights.
-TEST_F(MakeFromOBJTest, PaintsTheSameColourSkinInTwoHalves)
+// The colour skin as painting every triangle in order paints it: the
+// colours of a triangle's material, or those of the last triangle that had
+// one (a black pen and a white brush before any).
+std::vector<std::uint8_t> ColourSkinInOrder(
+    const TMDLModel& mdl, const TOBJModel& obj, std::int32_t width, std::int32_t height)
+{
+    TBitmap skin;
+    skin.SetBitsPerPixel(24);
+    skin.SetWidth(width);
+    skin.SetHeight(height);
+    TCanvas& canvas = skin.Canvas();
+    canvas.Pen.SetWidth(5);
+    const std::vector<TMDLSkinVert>& verts = mdl.SkinVerts->Items;
+    for (std::size_t i = 0; i < mdl.Triangles->Items.size(); ++i) {
+        for (const TOBJMaterial& material : obj.Materials) {
+            if (material.Name == mdl.Triangles->MaterialNames[i]) {
+                canvas.Pen.Color = canvas.Brush.Color = VecToColor(material.Kd);
+                break;
+            }
+        }
+        TPoint points[3];
+        bool onSkin = true;
+        for (int k = 0; k < 3; ++k) {
+            const auto index = static_cast<std::size_t>(mdl.Triangles->Items[i].UVIndex[k]);
+            onSkin = onSkin && index < verts.size();
+            if (onSkin)
+                points[k] = { verts[index].U, verts[index].V };
+        }
+        if (onSkin)
+            canvas.Polygon(points, 3);
+    }
+    std::vector<std::uint8_t> rows;
+    for (std::int32_t y = 0; y < height; ++y)
+        rows.insert(rows.end(), skin.RowData(y), skin.RowData(y) + std::size_t(width) * 3);
+    return rows;
+}
+
+TEST_F(MakeFromOBJTest, PaintsTheSameColourSkinInTwoHalvesAsInOrder)
 {
     std::mt19937 random(99);
     std::uniform_real_distribution<float> coordinate(-0.2f, 1.2f);
@@ -375,7 +412,7 @@ TEST_F(MakeFromOBJTest, PaintsTheSameColourSkinInTwoHalves)
         AddUV(u - size * coordinate(random), v + size * coordinate(random), 0, 301, 201);
         const int first = 3 * i + 1;
         AddFace({ { 1, first }, { 2, i % 97 == 0 ? 99999 : first + 1 }, { 3, first + 2 } },
-            names[(i / 40) % 3]);
+            names[(i / 40 + 2) % 3]);
     }
     for (const int height : { 201, 200 }) {
         WriteAtlas(301, height);
@@ -386,6 +423,8 @@ TEST_F(MakeFromOBJTest, PaintsTheSameColourSkinInTwoHalves)
         Build();
         EXPECT_EQ(mdl.ColourSkin->Height, height);
         EXPECT_TRUE(mdl.ColourSkin->Data == whole) << "a skin of height " << height;
+        EXPECT_TRUE(ColourSkinInOrder(mdl, obj, 301, height) == whole)
+            << "not the skin of the triangles painted in order, height " << height;
         EXPECT_NE(std::count(whole.begin(), whole.end(), 255), std::ptrdiff_t(whole.size()))
             << "nothing was painted";
     }
