@@ -319,8 +319,9 @@ TOBJRead ReadOBJOneWay(const std::string& path, bool parallel, std::size_t block
         AppendBytes(out, face.CornerCount);
         if (face.CornerCount > 4)
             AppendBytes(out, face.MoreCorners);
-        AppendBytes(out, face.MaterialName.size());
-        out += face.MaterialName;
+        const std::string& material = model.MaterialNameTable.Name(face.MaterialName);
+        AppendBytes(out, material.size());
+        out += material;
     }
     AppendBytes(out, model.MoreCorners.size());
     for (const TOBJCorner& corner : model.MoreCorners)

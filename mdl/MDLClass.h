@@ -21,6 +21,7 @@
 #include "util/AtomicFile.h"
 #include "util/ByteStream.h"
 #include "util/Errors.h"
+#include "util/NameTable.h"
 #include "util/Vector.h"
 
 class TBitmap;
@@ -149,8 +150,10 @@ class TMDLTriangles
 public:
     std::vector<TMDLTriangle> Items;
     TActivityLog* ActivityLog = nullptr;
-    // One per triangle: the material whose colour paints it on the colour skin.
-    std::vector<std::string> MaterialNames;
+    // One per triangle: the material whose colour paints it on the colour
+    // skin, as its number in MaterialNameTable (0, the empty name, for none).
+    std::vector<std::uint32_t> MaterialNames;
+    TNameTable MaterialNameTable;
 
     std::int32_t Count() const { return static_cast<std::int32_t>(Items.size()); }
     void Log(const std::string& Text);

@@ -33,10 +33,11 @@ void TMDLModel::PaintColourSkin(const TOBJModel& OBJModel, std::int32_t Width, s
     // and the brush white.
     std::vector<std::int32_t> materialOf;
     materialOf.reserve(Triangles->MaterialNames.size());
-    TMaterialLookup materials(OBJModel.Materials);
+    const std::vector<std::int32_t> materialOfName
+        = TMaterialLookup(OBJModel.Materials).FindAll(Triangles->MaterialNameTable);
     std::int32_t current = NoMaterial;
-    for (const std::string& name : Triangles->MaterialNames) {
-        const std::int32_t found = materials.Find(name);
+    for (const std::uint32_t name : Triangles->MaterialNames) {
+        const std::int32_t found = name < materialOfName.size() ? materialOfName[name] : NoMaterial;
         if (found != NoMaterial)
             current = found;
         materialOf.push_back(current);

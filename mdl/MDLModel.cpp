@@ -137,6 +137,7 @@ void TMDLModel::Triangulate(const TOBJModel& OBJModel)
         Triangles->Items.push_back(triangle);
         Triangles->MaterialNames.push_back(face.MaterialName);
     };
+    Triangles->MaterialNameTable = OBJModel.MaterialNameTable;
     Triangles->Items.reserve(static_cast<std::size_t>(std::max(OBJModel.TriangleCount, 0)));
     Triangles->MaterialNames.reserve(Triangles->Items.capacity());
     for (const TOBJFace& face : OBJModel.Faces) {

@@ -119,9 +119,11 @@ void TOBJModel::UnifyTextures(const std::string& AtlasFileName, TBitmap& Atlas)
     // The faces of each material, in list order, gathered once instead of
     // scanning every face for every material.
     TMaterialLookup materials(Materials);
+    const std::vector<std::int32_t> materialOf = materials.FindAll(MaterialNameTable);
     std::vector<std::vector<std::size_t>> facesOf(Materials.size());
     for (std::size_t f = 0; f < Faces.size(); ++f) {
-        const std::int32_t found = materials.Find(Faces[f].MaterialName);
+        const std::uint32_t name = Faces[f].MaterialName;
+        const std::int32_t found = name < materialOf.size() ? materialOf[name] : NoMaterial;
         if (found != NoMaterial)
             facesOf[static_cast<std::size_t>(found)].push_back(f);
     }

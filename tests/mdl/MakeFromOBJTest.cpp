@@ -39,7 +39,7 @@ protected:
                 obj.MoreCorners.push_back(corner);
         }
         face.CornerCount = static_cast<std::uint32_t>(corners.size());
-        face.MaterialName = material;
+        face.MaterialName = obj.MaterialNameTable.Add(material);
         obj.Faces.push_back(face);
         obj.TriangleCount += static_cast<std::int32_t>(TrianglesOf(face.CornerCount));
     }
@@ -105,7 +105,10 @@ TEST_F(MakeFromOBJTest, ReversesTrianglesAndSplitsQuadsFromTheirFirstCorner)
             EXPECT_EQ(t.Items[i].UVIndex[k], expected[i][3 + k]) << i;
         }
     }
-    EXPECT_EQ(t.MaterialNames, (std::vector<std::string> { "hull", "hull", "deck" }));
+    std::vector<std::string> names;
+    for (const std::uint32_t name : t.MaterialNames)
+        names.push_back(t.MaterialNameTable.Name(name));
+    EXPECT_EQ(names, (std::vector<std::string> { "hull", "hull", "deck" }));
     EXPECT_EQ(mdl.Header.NumTris, 3);
 }
 
@@ -138,7 +141,7 @@ TEST_F(MakeFromOBJTest, FansPolygonsOfFiveToEightCornersFromTheFirst)
                 EXPECT_EQ(t.Items[i + 1].VertexIndex[k], triangles[i][k]) << n << "/" << i;
                 EXPECT_EQ(t.Items[i + 1].UVIndex[k], 10 + triangles[i][k]) << n << "/" << i;
             }
-            EXPECT_EQ(t.MaterialNames[i + 1], "p");
+            EXPECT_EQ(t.MaterialNameTable.Name(t.MaterialNames[i + 1]), "p");
         }
         EXPECT_EQ(mdl.Header.NumTris, n - 1);
     }
@@ -372,7 +375,8 @@ std::vector<std::uint8_t> ColourSkinInOrder(
     const std::vector<TMDLSkinVert>& verts = mdl.SkinVerts->Items;
     for (std::size_t i = 0; i < mdl.Triangles->Items.size(); ++i) {
         for (const TOBJMaterial& material : obj.Materials) {
-            if (material.Name == mdl.Triangles->MaterialNames[i]) {
+            if (material.Name
+                == mdl.Triangles->MaterialNameTable.Name(mdl.Triangles->MaterialNames[i])) {
                 canvas.Pen.Color = canvas.Brush.Color = VecToColor(material.Kd);
                 break;
             }

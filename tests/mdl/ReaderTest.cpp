@@ -35,7 +35,7 @@ std::vector<std::uint8_t> SampleModelBytes()
     quad.CornerCount = 4;
     for (int i = 0; i < 4; ++i)
         quad.Corners[i] = TOBJCorner { i + 1, i % 2 + 1, 0 };
-    quad.MaterialName = "m";
+    quad.MaterialName = obj.MaterialNameTable.Add("m");
     TOBJFace triangle = quad;
     triangle.CornerCount = 3;
     obj.Faces = { quad, triangle };
