@@ -26,6 +26,7 @@
 
 class TBitmap;
 class TOBJModel;
+class TTextReader;
 
 // Raised by LoadFromBMP for a format code other than 888 or 8888.
 extern const char* const SIncorrectSkinFormat; // "Incorrect Skin format."
@@ -191,7 +192,9 @@ public:
 
     // Borrowed, never released; unset means "do nothing".
     TActivityLog* ActivityLog = nullptr;
-    // One name per line of the frame-name list; empty before the first build.
+    // One name per line of the frame-name list, read as far as frames are
+    // added (the list is read on as AddFrame needs a name); empty before
+    // the first build.
     std::vector<std::string> FrameNames;
     TMDLHeader Header;
     std::unique_ptr<TMDLSkin5> TextureSkin;
@@ -255,5 +258,12 @@ private:
     void MakeSkinVerts(const TOBJModel& OBJModel);
     void PaintColourSkin(const TOBJModel& OBJModel, std::int32_t Width, std::int32_t Height);
     void LoadFrameNames(const std::string& FileName);
+    // Reads lines of the frame-name list until FrameNames holds Count names
+    // or the list ends.
+    void ReadFrameNames(std::size_t Count);
+
+    // The frame-name list while it has lines not yet read, and the lines read.
+    std::unique_ptr<TTextReader> FFrameNameList;
+    std::uint64_t FFrameNameLines = 0;
     void FillHeader(const TOBJModel& OBJModel);
 };

@@ -112,6 +112,7 @@ void TMDLModel::AddFrame(const TOBJModel& OBJModel)
             ++frame.BBoxMax.Coord[axis];
     }
     frame.FrameType = FrameTypePacked16;
+    ReadFrameNames(number + 1);
     if (FrameNames.size() > number)
         frame.SetName(FrameNames[number]);
     else

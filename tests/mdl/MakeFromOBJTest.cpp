@@ -265,9 +265,11 @@ TEST_F(MakeFromOBJTest, NamesFramesFromTheListFileLineByLine)
         namesPath, std::string(" walk \rrun\r\n\nj\x1Ump\n", 19) + std::string("\0tail\n", 6));
     Build();
     EXPECT_EQ(log.Lines.at(0), "Frame name list loaded.");
-    EXPECT_EQ(mdl.FrameNames, (std::vector<std::string> { " walk ", "run", "", "j\x1Ump" }));
+    // Read as far as the frames go.
+    EXPECT_EQ(mdl.FrameNames, (std::vector<std::string> { " walk " }));
     for (int i = 0; i < 4; ++i)
         mdl.AddFrame(obj);
+    EXPECT_EQ(mdl.FrameNames, (std::vector<std::string> { " walk ", "run", "", "j\x1Ump" }));
     EXPECT_EQ(mdl.Frames[0].NameText(), " walk ");
     EXPECT_EQ(mdl.Frames[1].NameText(), "run");
     EXPECT_EQ(mdl.Frames[2].NameText(), "");
