@@ -245,6 +245,11 @@ public:
     // when the file does not follow the layout (the model is then unchanged).
     void LoadFromFile(const std::string& FileName);
     void LoadFromBytes(const std::uint8_t* Data, std::size_t Size);
+    // What `info` shows, read from the file at its offsets: the header, the
+    // skins without their pixels, the frames without their vertices, no
+    // skin vertices and no triangles; the file is checked as LoadFromFile
+    // checks it, with the same errors, but only those parts are read.
+    void LoadLayoutFromFile(const std::string& FileName);
 
     // Releases every section and frame and zeroes the header.
     void Clear();
@@ -257,6 +262,7 @@ private:
     void Triangulate(const TOBJModel& OBJModel);
     void MakeSkinVerts(const TOBJModel& OBJModel);
     void PaintColourSkin(const TOBJModel& OBJModel, std::int32_t Width, std::int32_t Height);
+    template <typename TIn> void ReadModel(TIn& In, std::uint64_t Size, bool Whole);
     void LoadFrameNames(const std::string& FileName);
     // Reads lines of the frame-name list until FrameNames holds Count names
     // or the list ends.
