@@ -1,10 +1,15 @@
 // The general polygon painter: the interior by the alternating rule,
 // sampled at pixel centres, then the pen's band around every edge. A
 // triangle goes to the tabulated painter (FastTriangle.cpp), which must
-// leave the same bytes.
+// leave the same bytes. Painting under, both paint the band first and the
+// interior after it, each only where the canvas's coverage has no pixel
+// painted yet.
 #include "image/Painter.h"
 
+#include <new>
 #include <vector>
+
+#include "util/Errors.h"
 
 using namespace ImageDetail;
 
@@ -145,8 +150,14 @@ void TCanvas::Polygon(const TPoint* points, std::size_t count)
     // the band did not reach, as it would show only there.
     TCoverage* cover = nullptr;
     if (FPaintUnder) {
-        if (!FCoverage || !FCoverage->Fits(FImage.Width(), FImage.Height()))
-            FCoverage.reset(new TCoverage(FImage.Width(), FImage.Height()));
+        if (!FCoverage || !FCoverage->Fits(FImage.Width(), FImage.Height())) {
+            FCoverage.reset();
+            try {
+                FCoverage.reset(new TCoverage(FImage.Width(), FImage.Height()));
+            } catch (const std::bad_alloc&) {
+                throw EOutOfResources(SOutOfResources);
+            }
+        }
         cover = FCoverage.get();
     }
     const TPixelFormat format(FImage);
