@@ -142,7 +142,7 @@ int Info(const std::string& FileName)
 {
     TMDLModel model;
     try {
-        model.LoadFromFile(FileName);
+        model.LoadLayoutFromFile(FileName);
     } catch (const std::exception& failure) {
         return Fail(FailureText(failure));
     }

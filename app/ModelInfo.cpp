@@ -70,7 +70,10 @@ void DescribeSkin(std::ostream& Out, int Number, const TMDLSkin5& Skin)
         : Skin.SkinType == SkinType888                 ? " (blue, green, red)"
                                                        : "";
     Out << Label("Skin " + std::to_string(Number)) << "type " << Skin.SkinType << layout << ", "
-        << Skin.Width << " x " << Skin.Height << ", " << Skin.Data.size() << " bytes\n";
+        << Skin.Width << " x " << Skin.Height << ", "
+        << std::uint64_t(Skin.Width) * std::uint64_t(Skin.Height)
+            * std::uint64_t(TMDLSkin5::BytesPerPixel(Skin.SkinType))
+        << " bytes\n";
 }
 
 } // namespace
@@ -105,7 +108,7 @@ void DescribeMDL(
     for (std::size_t i = 0; i < Model.Frames.size(); ++i) {
         const TMDLFrame& frame = Model.Frames[i];
         Out << Label("Frame " + std::to_string(i)) << Quoted(frame.NameText()) << ", "
-            << frame.Count() << " vertices, box " << PackedText(frame.BBoxMin) << " - "
+            << header.NumVerts << " vertices, box " << PackedText(frame.BBoxMin) << " - "
             << PackedText(frame.BBoxMax) << '\n';
     }
 }

@@ -187,8 +187,9 @@ std::string CheckModel(const TOBJModel& model, const TExpected& expected)
             || last.Corners[k].Normal != expected.LastFace[k].Normal)
             return "last face: corner " + std::to_string(k + 1) + " differs";
     }
-    if (last.MaterialName != expected.LastMaterial)
-        return "last face: material '" + last.MaterialName + "', expected '" + expected.LastMaterial
+    const std::string& lastMaterial = model.MaterialNameTable.Name(last.MaterialName);
+    if (lastMaterial != expected.LastMaterial)
+        return "last face: material '" + lastMaterial + "', expected '" + expected.LastMaterial
             + "'";
     return std::string();
 }

@@ -382,8 +382,9 @@ TOBJRead ReadOBJOneWay(const std::string& path, bool parallel, std::size_t block
         AppendBytes(out, face.CornerCount);
         if (face.CornerCount > 4)
             AppendBytes(out, face.MoreCorners);
-        AppendBytes(out, face.MaterialName.size());
-        out += face.MaterialName;
+        const std::string& material = model.MaterialNameTable.Name(face.MaterialName);
+        AppendBytes(out, material.size());
+        out += material;
     }
     AppendBytes(out, model.MoreCorners.size());
     for (const TOBJCorner& corner : model.MoreCorners)
@@ -486,17 +487,31 @@ TFuzzVerdict FuzzFrameNames(const std::uint8_t* Data, std::size_t Size)
 
 TFuzzVerdict FuzzMDL(const std::uint8_t* Data, std::size_t Size)
 {
+    // What `info` reads of the file must be refused or shown as the whole
+    // model is.
+    std::string layoutError;
+    TMDLModel layout;
+    try {
+        layout.LoadLayoutFromFile(InputFile("in.mdl", Data, Size));
+    } catch (const EMDLFormatError& failure) {
+        layoutError = failure.what();
+    }
     TMDLModel mdl;
     try {
         mdl.LoadFromBytes(Data, Size);
-    } catch (const EMDLFormatError&) {
+    } catch (const EMDLFormatError& failure) {
+        Check(layoutError == failure.what(), "info refuses the file otherwise than the reader");
         return TFuzzVerdict::Refused;
     }
+    Check(layoutError.empty(), "info refuses a file the reader takes");
     const std::vector<std::uint8_t> bytes = mdl.SaveToBytes();
     Check(bytes.size() == Size && std::memcmp(bytes.data(), Data, Size) == 0,
         "a loaded model writes other bytes than it was read from");
-    std::ostringstream description;
+    std::ostringstream description, layoutDescription;
     DescribeMDL(mdl, "in.mdl", Size, description);
+    DescribeMDL(layout, "in.mdl", Size, layoutDescription);
+    Check(description.str() == layoutDescription.str(),
+        "info shows the file otherwise than the reader");
     return TFuzzVerdict::Accepted;
 }
 

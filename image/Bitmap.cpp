@@ -179,6 +179,21 @@ void TBitmap::SetBitsPerPixel(int bitsPerPixel)
     std::fill(std::begin(FMasks), std::end(FMasks), 0);
 }
 
+void TBitmap::AssignFormat(const TBitmap& Source)
+{
+    if (&Source != this) {
+        FBitsPerPixel = Source.FBitsPerPixel;
+        FColorTable = Source.FColorTable;
+        FHasMasks = Source.FHasMasks;
+        std::copy(std::begin(Source.FMasks), std::end(Source.FMasks), std::begin(FMasks));
+        FFileInfo = Source.FFileInfo;
+    }
+    std::vector<std::uint8_t>().swap(FPixels);
+    FTopDown = false;
+    FWidth = 0;
+    FHeight = 0;
+}
+
 void TBitmap::SetColorTable(std::vector<TRGBQuad> table)
 {
     if (table.size() > 256)

@@ -83,6 +83,9 @@ private:
 };
 
 class TBitmap;
+namespace ImageDetail {
+class TCoverage;
+}
 
 class TCanvas
 {
@@ -98,20 +101,26 @@ public:
     // ends, in the pen colour. The last point joins back to the first.
     void Polygon(const TPoint* points, std::size_t count);
     void Polygon(const std::vector<TPoint>& points) { Polygon(points.data(), points.size()); }
+    // Painting under: while it is on, Polygon paints only the pixels that no
+    // polygon has painted since it was switched on, so polygons given from
+    // the last to the first leave what painting them from the first to the
+    // last leaves, and a pixel covered many times is written once. It
+    // holds two bytes per pixel of the image.
+    void SetPaintUnder(bool on);
     // Copies the src rectangle of source's image onto the dest rectangle of
     // this image, converting to this image's depth; unequal rectangles scale
     // by nearest neighbour. Parts outside either image are not copied.
     void StretchCopy(const TRect& dest, const TCanvas& source, const TRect& src);
 
     TBitmap& Image() const { return FImage; }
+    ~TCanvas();
 
 private:
     friend class TBitmap;
-    explicit TCanvas(TBitmap& image)
-        : FImage(image)
-    {
-    }
+    explicit TCanvas(TBitmap& image);
     TBitmap& FImage;
+    bool FPaintUnder = false;
+    std::unique_ptr<ImageDetail::TCoverage> FCoverage;
 };
 
 class TBitmap
@@ -167,6 +176,12 @@ public:
     const std::uint32_t* Masks() const { return FMasks; }
     // Rows in memory from the top (true) or from the bottom (false).
     bool TopDown() const { return FTopDown; }
+
+    // Takes Source's depth, colour table, masks and the header values that
+    // saving writes back, but none of its pixels: the image is left 0 x 0,
+    // its pixels made later in Source's format, as after loading Source's
+    // file and dropping the picture.
+    void AssignFormat(const TBitmap& Source);
 
     // Hands the pixel store over as rows from the top, each cut to the bytes
     // its pixels use (no padding), and leaves the image without pixels

@@ -29,7 +29,8 @@ public:
     }
     bool Empty() const { return FCount == 0; }
 
-    void Paint(std::uint8_t* row, const TPixelFormat& format, std::uint32_t value)
+    // Hands each run of the union to fill(x0, x1).
+    template <typename TFill> void Paint(TFill&& fill)
     {
         for (int i = 1; i < FCount; ++i) {
             const std::int32_t x0 = FX0[i], x1 = FX1[i];
@@ -46,12 +47,12 @@ public:
             if (FX0[i] <= runEnd) {
                 runEnd = std::max(runEnd, FX1[i]);
             } else {
-                format.Fill(row, runStart, runEnd, value);
+                fill(runStart, runEnd);
                 runStart = FX0[i];
                 runEnd = FX1[i];
             }
         }
-        format.Fill(row, runStart, runEnd, value);
+        fill(runStart, runEnd);
     }
 
 private:
@@ -95,19 +96,29 @@ public:
     // The runs, for 24-bit images only, hold the brush and the pen colour.
     TTrianglePainter(const TRaster& raster, const TPixelFormat& format, const TPoint* points,
         const std::uint32_t* brushValue, const std::uint32_t* penValue, const TDiscWidths& discs,
-        TEdgeTables* tables, double reach, const TPixelRun24* brushRun, const TPixelRun24* penRun)
+        TEdgeTables* tables, double reach, const TPixelRun24* brushRun, const TPixelRun24* penRun,
+        TCoverage* cover)
         : FRaster(raster)
         , FFormat(format)
         , FBrush(brushValue)
         , FPen(penValue)
         , FBrushRun(brushRun)
         , FPenRun(penRun)
+        , FCover(cover)
         , FJoined(brushValue && penValue && *brushValue == *penValue)
         , FEdges { { points[0], points[1], TCapsule(points[0], points[1], reach, discs), nullptr, 0,
                        -1 },
             { points[1], points[2], TCapsule(points[1], points[2], reach, discs), nullptr, 0, -1 },
             { points[2], points[0], TCapsule(points[2], points[0], reach, discs), nullptr, 0, -1 } }
     {
+        // The columns the triangle can paint, with a margin, in the image.
+        const std::int64_t minX = std::min(points[0].X, std::min(points[1].X, points[2].X));
+        const std::int64_t maxX = std::max(points[0].X, std::max(points[1].X, points[2].X));
+        const auto margin = static_cast<std::int64_t>(reach) + 2;
+        FReachLeft = static_cast<std::int32_t>(
+            std::max<std::int64_t>(0, std::min<std::int64_t>(minX - margin, raster.Width)));
+        FReachRight = static_cast<std::int32_t>(
+            std::max<std::int64_t>(0, std::min<std::int64_t>(maxX + margin + 1, raster.Width)));
         FFirst = std::numeric_limits<std::int32_t>::max();
         FLast = std::numeric_limits<std::int32_t>::min();
         FNarrow = tables != nullptr;
@@ -137,8 +148,13 @@ public:
         if (FFirst > FLast)
             return;
         if (!FNarrow) {
-            for (std::int32_t py = FFirst; py <= FLast; ++py)
-                PaintRow(py);
+            // A large triangle under many others would cost the work of
+            // every row it spans: a row whose columns within its reach are
+            // all painted is passed over.
+            for (std::int32_t py = FFirst; py <= FLast; ++py) {
+                if (!FCover || !FCover->Covered(py, FReachLeft, FReachRight))
+                    PaintRow(py);
+            }
             return;
         }
         PaintTabulated();
@@ -305,24 +321,41 @@ private:
                 continue;
             }
             std::uint8_t* row = FRaster.Row(py);
-            if (cover.FillX0 < cover.FillX1) {
-                if (FBrushRun)
-                    FBrushRun->Fill(row, cover.FillX0, cover.FillX1);
-                else
-                    FFormat.Fill(row, cover.FillX0, cover.FillX1, *FBrush);
-            }
+            // Under a coverage the interior comes after the pen, which
+            // then keeps its pixels.
+            if (!FCover)
+                FillBrush(py, row, cover.FillX0, cover.FillX1);
             // Each run of covered columns; nearly always one.
             for (std::uint64_t mask = cover.Mask; mask;) {
                 const int from = LowestBit(mask);
                 const std::uint64_t beyond = ~(mask >> from);
                 const int to = beyond ? LowestBit(beyond) + from : Window;
-                if (FPenRun)
-                    FPenRun->Fill(row, FBase + from, FBase + to);
-                else
-                    FFormat.Fill(row, FBase + from, FBase + to, *FPen);
+                FillPen(py, row, FBase + from, FBase + to);
                 mask &= to < Window ? ~std::uint64_t(0) << to : 0;
             }
+            if (FCover)
+                FillBrush(py, row, cover.FillX0, cover.FillX1);
         }
+    }
+
+    void FillBrush(std::int32_t py, std::uint8_t* row, std::int32_t x0, std::int32_t x1) const
+    {
+        FillSpan(FCover, py, x0, x1, [&](std::int32_t a, std::int32_t b) {
+            if (FBrushRun)
+                FBrushRun->Fill(row, a, b);
+            else
+                FFormat.Fill(row, a, b, *FBrush);
+        });
+    }
+
+    void FillPen(std::int32_t py, std::uint8_t* row, std::int32_t x0, std::int32_t x1) const
+    {
+        FillSpan(FCover, py, x0, x1, [&](std::int32_t a, std::int32_t b) {
+            if (FPenRun)
+                FPenRun->Fill(row, a, b);
+            else
+                FFormat.Fill(row, a, b, *FPen);
+        });
     }
 
     // One row worked out in full: the interior's crossings and each band's
@@ -331,6 +364,7 @@ private:
     {
         std::uint8_t* row = FRaster.Row(py);
         TRowSpans spans;
+        std::int32_t brushX0 = 0, brushX1 = 0; // the interior, when it comes last
         if (py >= FFillFirst && py < FFillEnd) {
             const TTriangleEdge* crossing[3];
             int found = 0;
@@ -362,10 +396,14 @@ private:
                 }
             }
             if (has) {
-                if (FJoined)
+                if (FJoined) {
                     spans.Add(x0, x1);
-                else
+                } else if (!FCover) {
                     FFormat.Fill(row, x0, x1, *FBrush);
+                } else {
+                    brushX0 = x0;
+                    brushX1 = x1;
+                }
             }
         }
         if (FPen) {
@@ -375,8 +413,16 @@ private:
                     spans.Add(x0, x1);
             }
         }
-        if (!spans.Empty())
-            spans.Paint(row, FFormat, *FPen);
+        if (!spans.Empty()) {
+            spans.Paint([&](std::int32_t x0, std::int32_t x1) {
+                FillSpan(FCover, py, x0, x1,
+                    [&](std::int32_t a, std::int32_t b) { FFormat.Fill(row, a, b, *FPen); });
+            });
+        }
+        // Under a coverage the interior comes after the pen.
+        if (brushX0 < brushX1)
+            FillSpan(FCover, py, brushX0, brushX1,
+                [&](std::int32_t a, std::int32_t b) { FFormat.Fill(row, a, b, *FBrush); });
     }
 
     const TRaster& FRaster;
@@ -385,12 +431,14 @@ private:
     const std::uint32_t* FPen;
     const TPixelRun24* FBrushRun;
     const TPixelRun24* FPenRun;
+    TCoverage* const FCover;
     const bool FJoined;
     TTriangleEdge FEdges[3];
     bool FNarrow = false;
     std::int32_t FFirst = 0, FLast = -1; // rows painted
     std::int32_t FFillFirst = 0, FFillEnd = 0; // rows of the interior
     std::int32_t FBase = 0;
+    std::int32_t FReachLeft = 0, FReachRight = 0; // columns the triangle can reach
 };
 
 } // namespace
@@ -399,7 +447,7 @@ namespace ImageDetail {
 
 void PaintTriangle(const TRaster& raster, const TPixelFormat& format, const TPoint* points,
     const std::uint32_t* brushValue, const std::uint32_t* penValue, int penWidth, double reach,
-    const TDiscWidths& discs)
+    const TDiscWidths& discs, TCoverage* cover)
 {
     // Kept from call to call like the disc widths: a skin is painted with
     // one pen and a few colours from its first triangle to its last.
@@ -412,7 +460,7 @@ void PaintTriangle(const TRaster& raster, const TPixelFormat& format, const TPoi
         penRun.Use(*penValue);
     TTrianglePainter(raster, format, points, brushValue, penValue, discs,
         tables.Use(reach, penWidth) ? &tables : nullptr, reach, runs ? &brushRun : nullptr,
-        runs ? &penRun : nullptr)
+        runs ? &penRun : nullptr, cover)
         .Paint();
 }
 

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <vector>
 
 #include "image/Bitmap.h"
 #include "image/PixelFormat.h"
@@ -82,6 +83,88 @@ inline bool ClosedCentres(
     else
         last = static_cast<std::int32_t>(b);
     return first <= last;
+}
+
+// The pixels painted since painting under began (TCanvas::SetPaintUnder).
+// In each row every pixel points to itself while unpainted and to one
+// further right once painted, the row's end pointing to itself, so the
+// unpainted pixels of a span are found by following the pointers (halving
+// the paths as they go) in time for the pixels found, not for the painted
+// ones passed over. 16 bits reach the end of the widest row.
+class TCoverage
+{
+public:
+    TCoverage(std::int32_t width, std::int32_t height)
+        : FWidth(width)
+        , FHeight(height)
+        , FNext(std::size_t(width + 1) * std::size_t(height))
+    {
+        for (std::int32_t y = 0; y < height; ++y) {
+            std::uint16_t* next = Row(y);
+            for (std::int32_t x = 0; x <= width; ++x)
+                next[x] = static_cast<std::uint16_t>(x);
+        }
+    }
+
+    bool Fits(std::int32_t width, std::int32_t height) const
+    {
+        return width == FWidth && height == FHeight;
+    }
+
+    // Whether every pixel of [x0, x1) of row y is painted.
+    bool Covered(std::int32_t y, std::int32_t x0, std::int32_t x1)
+    {
+        return x0 >= x1 || Find(Row(y), static_cast<std::uint32_t>(x0)) >= std::uint32_t(x1);
+    }
+
+    // Hands each run [a, b) of unpainted pixels in [x0, x1) of row y to
+    // paint, from the left, and counts them painted. The caller clips.
+    template <typename TPaint>
+    void Cover(std::int32_t y, std::int32_t x0, std::int32_t x1, TPaint&& paint)
+    {
+        std::uint16_t* next = Row(y);
+        std::uint32_t x = Find(next, static_cast<std::uint32_t>(x0));
+        const auto end = static_cast<std::uint32_t>(x1);
+        while (x < end) {
+            std::uint32_t runEnd = x + 1;
+            while (runEnd < end && next[runEnd] == runEnd)
+                ++runEnd;
+            paint(static_cast<std::int32_t>(x), static_cast<std::int32_t>(runEnd));
+            for (std::uint32_t k = x; k < runEnd; ++k)
+                next[k] = static_cast<std::uint16_t>(runEnd);
+            x = Find(next, runEnd);
+        }
+    }
+
+private:
+    std::uint16_t* Row(std::int32_t y) { return FNext.data() + std::size_t(y) * (FWidth + 1); }
+
+    static std::uint32_t Find(std::uint16_t* next, std::uint32_t x)
+    {
+        while (next[x] != x) {
+            next[x] = next[next[x]];
+            x = next[x];
+        }
+        return x;
+    }
+
+    std::int32_t FWidth;
+    std::int32_t FHeight;
+    std::vector<std::uint16_t> FNext;
+};
+
+// Fills [x0, x1) of row y with a value through fill(a, b), or, under a
+// coverage, only the pixels of it still unpainted.
+template <typename TFill>
+inline void FillSpan(
+    TCoverage* cover, std::int32_t y, std::int32_t x0, std::int32_t x1, TFill&& fill)
+{
+    if (x0 >= x1)
+        return;
+    if (cover)
+        cover->Cover(y, x0, x1, fill);
+    else
+        fill(x0, x1);
 }
 
 // Where edge a-b crosses the scanline at yc, for the interior.
@@ -225,8 +308,10 @@ private:
 // paint it: the interior with *brushValue unless that is null, then the
 // bands of the pen of width penWidth (its reach as in DrawCapsule) with
 // *penValue unless that is null.
+// With a coverage, only the pixels it has not seen painted, the pen's
+// before the interior's, so that the result is the same.
 void PaintTriangle(const TRaster& raster, const TPixelFormat& format, const TPoint* points,
     const std::uint32_t* brushValue, const std::uint32_t* penValue, int penWidth, double reach,
-    const TDiscWidths& discs);
+    const TDiscWidths& discs, TCoverage* cover);
 
 } // namespace ImageDetail

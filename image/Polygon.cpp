@@ -1,10 +1,16 @@
 // The general polygon painter: the interior by the alternating rule,
 // sampled at pixel centres, then the pen's band around every edge. A
 // triangle goes to the tabulated painter (FastTriangle.cpp), which must
-// leave the same bytes.
+// leave the same bytes. Painting under, both paint the band first and the
+// interior after it, each only where the canvas's coverage has no pixel
+// painted yet.
 #include "image/Painter.h"
 
+#include <new>
 #include <vector>
+
+#include "util/Errors.h"
+#include "util/Translate.h"
 
 using namespace ImageDetail;
 
@@ -68,16 +74,19 @@ bool TCapsule::Bounds(std::int32_t py, double& lo, double& hi, TBoundsAudit* aud
 
 namespace {
 
-void DrawCapsule(
-    const TRaster& raster, const TPixelFormat& format, std::uint32_t value, const TCapsule& capsule)
+void DrawCapsule(const TRaster& raster, const TPixelFormat& format, std::uint32_t value,
+    const TCapsule& capsule, TCoverage* cover)
 {
     std::int32_t rowFirst, rowLast;
     if (!capsule.Rows(raster.Height, rowFirst, rowLast))
         return;
     for (std::int32_t py = rowFirst; py <= rowLast; ++py) {
         std::int32_t x0, x1;
-        if (capsule.Span(py, raster.Width, x0, x1))
-            format.Fill(raster.Row(py), x0, x1, value);
+        if (capsule.Span(py, raster.Width, x0, x1)) {
+            std::uint8_t* row = raster.Row(py);
+            FillSpan(cover, py, x0, x1,
+                [&](std::int32_t a, std::int32_t b) { format.Fill(row, a, b, value); });
+        }
     }
 }
 
@@ -87,7 +96,7 @@ void DrawCapsule(
 // sides, so every crossing is counted once. Only rows and columns inside
 // the image are visited, whatever the coordinates.
 void FillInterior(const TRaster& raster, const TPixelFormat& format, std::uint32_t value,
-    const TPoint* points, std::size_t count)
+    const TPoint* points, std::size_t count, TCoverage* cover)
 {
     std::int64_t minY = std::numeric_limits<std::int64_t>::max();
     std::int64_t maxY = std::numeric_limits<std::int64_t>::min();
@@ -111,18 +120,47 @@ void FillInterior(const TRaster& raster, const TPixelFormat& format, std::uint32
         std::uint8_t* row = raster.Row(static_cast<std::int32_t>(py));
         for (std::size_t i = 0; i + 1 < crossings.size(); i += 2) {
             std::int32_t x0, x1;
-            if (HalfOpenCentres(crossings[i], crossings[i + 1], raster.Width, x0, x1))
-                format.Fill(row, x0, x1, value);
+            if (HalfOpenCentres(crossings[i], crossings[i + 1], raster.Width, x0, x1)) {
+                FillSpan(cover, static_cast<std::int32_t>(py), x0, x1,
+                    [&](std::int32_t a, std::int32_t b) { format.Fill(row, a, b, value); });
+            }
         }
     }
 }
 
 } // namespace
 
+TCanvas::TCanvas(TBitmap& image)
+    : FImage(image)
+{
+}
+
+TCanvas::~TCanvas() = default;
+
+void TCanvas::SetPaintUnder(bool on)
+{
+    FPaintUnder = on;
+    FCoverage.reset();
+}
+
 void TCanvas::Polygon(const TPoint* points, std::size_t count)
 {
     if (!points || count == 0 || !FImage.HasPixels())
         return;
+    // Under, the pen's band goes first: the interior is painted only where
+    // the band did not reach, as it would show only there.
+    TCoverage* cover = nullptr;
+    if (FPaintUnder) {
+        if (!FCoverage || !FCoverage->Fits(FImage.Width(), FImage.Height())) {
+            FCoverage.reset();
+            try {
+                FCoverage.reset(new TCoverage(FImage.Width(), FImage.Height()));
+            } catch (const std::bad_alloc&) {
+                throw EOutOfResources(Tr(SOutOfResources));
+            }
+        }
+        cover = FCoverage.get();
+    }
     const TPixelFormat format(FImage);
     const auto stride = static_cast<std::ptrdiff_t>(FImage.Stride());
     std::uint8_t* const pixels = FImage.FPixels.data();
@@ -145,19 +183,20 @@ void TCanvas::Polygon(const TPoint* points, std::size_t count)
 
     if (count == 3) {
         PaintTriangle(raster, format, points, fill ? &brushValue : nullptr,
-            outline ? &penValue : nullptr, penWidth, reach, discs);
+            outline ? &penValue : nullptr, penWidth, reach, discs, cover);
         return;
     }
-    if (fill)
-        FillInterior(raster, format, brushValue, points, count);
-    if (!outline)
-        return;
-    if (count <= 2) {
-        DrawCapsule(raster, format, penValue, TCapsule(points[0], points[count - 1], reach, discs));
-        return;
-    }
-    for (std::size_t i = 0; i < count; ++i) {
+    if (fill && !cover)
+        FillInterior(raster, format, brushValue, points, count, nullptr);
+    if (outline && count <= 2) {
         DrawCapsule(
-            raster, format, penValue, TCapsule(points[i], points[(i + 1) % count], reach, discs));
+            raster, format, penValue, TCapsule(points[0], points[count - 1], reach, discs), cover);
+    } else if (outline) {
+        for (std::size_t i = 0; i < count; ++i) {
+            DrawCapsule(raster, format, penValue,
+                TCapsule(points[i], points[(i + 1) % count], reach, discs), cover);
+        }
     }
+    if (fill && cover)
+        FillInterior(raster, format, brushValue, points, count, cover);
 }

@@ -9,6 +9,7 @@
 #include "util/ByteStream.h"
 #include "util/Errors.h"
 #include "util/FileIO.h"
+#include "util/Translate.h"
 
 const char* const SInvalidTexture = "The texture %s cannot be read: %s";
 
@@ -121,11 +122,11 @@ void LoadTextureFile(TBitmap& Image, const std::string& Path)
     try {
         file = OpenRegularFile(Path, size);
     } catch (const EInOutError&) {
-        throw EFOpenError(FormatMessage(SFOpenError, Path));
+        throw EFOpenError(FormatMessage(Tr(SFOpenError), Path));
     }
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::min(size, MaxTextureFileBytes)));
     if (ReadAt(file.Get(), bytes.data(), bytes.size(), 0) != std::int64_t(bytes.size()))
-        throw EReadError(SReadError);
+        throw EReadError(Tr(SReadError));
     file.Close();
     DecodeTexture(Image, TextureFormatOf(Path), bytes, Path);
 }

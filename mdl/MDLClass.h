@@ -21,10 +21,12 @@
 #include "util/AtomicFile.h"
 #include "util/ByteStream.h"
 #include "util/Errors.h"
+#include "util/NameTable.h"
 #include "util/Vector.h"
 
 class TBitmap;
 class TOBJModel;
+class TTextReader;
 
 // Raised by LoadFromBMP for a format code other than 888 or 8888.
 extern const char* const SIncorrectSkinFormat; // "Incorrect Skin format."
@@ -149,8 +151,10 @@ class TMDLTriangles
 public:
     std::vector<TMDLTriangle> Items;
     TActivityLog* ActivityLog = nullptr;
-    // One per triangle: the material whose colour paints it on the colour skin.
-    std::vector<std::string> MaterialNames;
+    // One per triangle: the material whose colour paints it on the colour
+    // skin, as its number in MaterialNameTable (0, the empty name, for none).
+    std::vector<std::uint32_t> MaterialNames;
+    TNameTable MaterialNameTable;
 
     std::int32_t Count() const { return static_cast<std::int32_t>(Items.size()); }
     void Log(const std::string& Text);
@@ -198,7 +202,9 @@ public:
 
     // Borrowed, never released; unset means "do nothing".
     TActivityLog* ActivityLog = nullptr;
-    // One name per line of the frame-name list; empty before the first build.
+    // One name per line of the frame-name list, read as far as frames are
+    // added (the list is read on as AddFrame needs a name); empty before
+    // the first build.
     std::vector<std::string> FrameNames;
     TMDLHeader Header;
     std::unique_ptr<TMDLSkin5> TextureSkin;
@@ -253,6 +259,11 @@ public:
     // when the file does not follow the layout (the model is then unchanged).
     void LoadFromFile(const std::string& FileName);
     void LoadFromBytes(const std::uint8_t* Data, std::size_t Size);
+    // What `info` shows, read from the file at its offsets: the header, the
+    // skins without their pixels, the frames without their vertices, no
+    // skin vertices and no triangles; the file is checked as LoadFromFile
+    // checks it, with the same errors, but only those parts are read.
+    void LoadLayoutFromFile(const std::string& FileName);
 
     // Whether frames keep their positions as read until FitFrames packs them
     // all, each axis on a scale that holds the whole model's range. Off, each
@@ -276,7 +287,15 @@ private:
     void Triangulate(const TOBJModel& OBJModel);
     void MakeSkinVerts(const TOBJModel& OBJModel);
     void PaintColourSkin(const TOBJModel& OBJModel, std::int32_t Width, std::int32_t Height);
+    template <typename TIn> void ReadModel(TIn& In, std::uint64_t Size, bool Whole);
     void LoadFrameNames(const std::string& FileName);
+    // Reads lines of the frame-name list until FrameNames holds Count names
+    // or the list ends.
+    void ReadFrameNames(std::size_t Count);
+
+    // The frame-name list while it has lines not yet read, and the lines read.
+    std::unique_ptr<TTextReader> FFrameNameList;
+    std::uint64_t FFrameNameLines = 0;
     void FillHeader(const TOBJModel& OBJModel);
     void SetScaleAndOffset(const float Scale[3]);
 };

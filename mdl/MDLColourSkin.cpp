@@ -27,12 +27,21 @@ void TMDLModel::PaintColourSkin(const TOBJModel& OBJModel, std::int32_t Width, s
     colours.reserve(OBJModel.Materials.size());
     for (const TOBJMaterial& material : OBJModel.Materials)
         colours.push_back(VecToColor(material.Kd));
-    // The material of each triangle, found before the painting threads start.
+    // The material whose colours paint each triangle, found before the
+    // painting threads start. A triangle without a material keeps the
+    // colours of the last one that had one; before any, the pen is black
+    // and the brush white.
     std::vector<std::int32_t> materialOf;
     materialOf.reserve(Triangles->MaterialNames.size());
-    TMaterialLookup materials(OBJModel.Materials);
-    for (const std::string& name : Triangles->MaterialNames)
-        materialOf.push_back(materials.Find(name));
+    const std::vector<std::int32_t> materialOfName
+        = TMaterialLookup(OBJModel.Materials).FindAll(Triangles->MaterialNameTable);
+    std::int32_t current = NoMaterial;
+    for (const std::uint32_t name : Triangles->MaterialNames) {
+        const std::int32_t found = name < materialOfName.size() ? materialOfName[name] : NoMaterial;
+        if (found != NoMaterial)
+            current = found;
+        materialOf.push_back(current);
+    }
 
     // Paints the Rows rows of the skin from row Top down on Band, whose row 0
     // is the skin's row Top. What a pixel gets depends only on differences
@@ -49,16 +58,19 @@ void TMDLModel::PaintColourSkin(const TOBJModel& OBJModel, std::int32_t Width, s
         canvas.Pen.SetWidth(OutlineWidth);
         canvas.FillRect(TRect { 0, 0, Width, rows });
 
+        // Later triangles paint over earlier ones. They are painted from the
+        // last to the first, each only where no later one has painted: the
+        // same skin, but each pixel painted once, however many triangles
+        // lie over it.
+        canvas.SetPaintUnder(true);
         const std::vector<TMDLSkinVert>& verts = SkinVerts->Items;
-        for (std::size_t i = 0; i < Triangles->Items.size(); ++i) {
+        for (std::size_t i = Triangles->Items.size(); i-- > 0;) {
             const TMDLTriangle& triangle = Triangles->Items[i];
-            // A triangle without a material keeps the colours of the last
-            // one that had one.
             const std::int32_t material = materialOf[i];
-            if (material != NoMaterial) {
-                canvas.Pen.Color = colours[static_cast<std::size_t>(material)];
-                canvas.Brush.Color = canvas.Pen.Color;
-            }
+            canvas.Pen.Color
+                = material != NoMaterial ? colours[static_cast<std::size_t>(material)] : clBlack;
+            canvas.Brush.Color
+                = material != NoMaterial ? colours[static_cast<std::size_t>(material)] : clWhite;
             TPoint points[3];
             bool onSkin = true;
             for (int k = 0; k < 3; ++k) {
@@ -73,6 +85,7 @@ void TMDLModel::PaintColourSkin(const TOBJModel& OBJModel, std::int32_t Width, s
             if (onSkin)
                 canvas.Polygon(points, 3);
         }
+        canvas.SetPaintUnder(false);
     };
 
     ColourSkin.reset(new TMDLSkin5);

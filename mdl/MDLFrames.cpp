@@ -114,6 +114,7 @@ void TMDLModel::AddFrame(const TOBJModel& OBJModel)
         frame.SetBox();
     }
     frame.FrameType = FrameTypePacked16;
+    ReadFrameNames(number + 1);
     if (FrameNames.size() > number)
         frame.SetName(FrameNames[number]);
     else

@@ -47,6 +47,7 @@ void TMDLModel::Log(const std::string& Text)
 void TMDLModel::Clear()
 {
     FrameNames.clear();
+    FFrameNameList.reset();
     std::memset(&Header, 0, sizeof Header);
     TextureSkin.reset();
     ColourSkin.reset();
@@ -136,6 +137,7 @@ void TMDLModel::Triangulate(const TOBJModel& OBJModel)
         Triangles->Items.push_back(triangle);
         Triangles->MaterialNames.push_back(face.MaterialName);
     };
+    Triangles->MaterialNameTable = OBJModel.MaterialNameTable;
     Triangles->Items.reserve(static_cast<std::size_t>(std::max(OBJModel.TriangleCount, 0)));
     Triangles->MaterialNames.reserve(Triangles->Items.capacity());
     for (const TOBJFace& face : OBJModel.Faces) {
@@ -166,16 +168,43 @@ void TMDLModel::MakeSkinVerts(const TOBJModel& OBJModel)
 void TMDLModel::LoadFrameNames(const std::string& FileName)
 {
     FrameNames.clear();
+    FFrameNameList.reset();
+    FFrameNameLines = 0;
     if (!FileExists(FileName)) {
         Log(SDefaultFrameNames);
         return;
     }
-    // Every line is a name as it stands, blanks and empty lines included.
-    ForEachTextLine(FileName, '\0', [this](std::string_view line) {
-        FrameNames.emplace_back(line);
-        return true;
-    });
+    // Opened now, read as frames are added: a list of more lines than
+    // there are frames costs only the lines they take.
+    try {
+        FFrameNameList = std::make_unique<TTextReader>(FileName, '\0');
+    } catch (Exception& failure) {
+        failure.SetPlace(FileName, 0);
+        throw;
+    }
     Log(SFrameNamesLoaded);
+}
+
+void TMDLModel::ReadFrameNames(std::size_t Count)
+{
+    if (!FFrameNameList)
+        return;
+    try {
+        // Every line is a name as it stands, blanks and empty lines included.
+        std::string_view line;
+        while (FrameNames.size() < Count) {
+            if (!FFrameNameList->ReadLine(line)) {
+                FFrameNameList.reset();
+                return;
+            }
+            ++FFrameNameLines;
+            FrameNames.emplace_back(line);
+        }
+    } catch (Exception& failure) {
+        failure.SetPlace(FFrameNameList->Path(), FFrameNameLines + 1);
+        FFrameNameList.reset();
+        throw;
+    }
 }
 
 void TMDLModel::FillHeader(const TOBJModel& OBJModel)

@@ -3,9 +3,11 @@
 // that are left before anything is allocated for it.
 #include "mdl/MDLClass.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <initializer_list>
 
 #include "mdl/MDLInternal.h"
 #include "util/ByteStream.h"
@@ -26,13 +28,98 @@ std::string Text(std::uint64_t value)
     return std::to_string(value);
 }
 
+[[noreturn]] void RaiseTruncatedAt(
+    std::uint64_t position, std::uint64_t left, std::uint64_t count, std::string_view what)
+{
+    throw EMDLFormatError("The MDL5 file is truncated: " + std::string(what) + " needs "
+        + Text(count) + " bytes at offset " + Text(position) + ", but only " + Text(left)
+        + " remain.");
+}
+
 [[noreturn]] void RaiseTruncated(
     const TByteReader& reader, std::uint64_t count, std::string_view what)
 {
-    throw EMDLFormatError("The MDL5 file is truncated: " + std::string(what) + " needs "
-        + Text(count) + " bytes at offset " + Text(reader.Position()) + ", but only "
-        + Text(reader.Left()) + " remain.");
+    RaiseTruncatedAt(reader.Position(), reader.Left(), count, what);
 }
+
+// The fields of an MDL5 file read from the file at their offsets, a block
+// at a time, as TByteReader reads them from memory: what is passed over is
+// never read, so a large file costs the fields read, not its size.
+class TFileFields
+{
+public:
+    TFileFields(int fd, std::uint64_t size, const std::string& path)
+        : FFd(fd)
+        , FSize(size)
+        , FPath(path)
+    {
+    }
+
+    std::uint64_t Position() const { return FPos; }
+    std::uint64_t Left() const { return FSize - FPos; }
+    void Need(std::uint64_t count, std::string_view what = {}) const
+    {
+        if (count > Left())
+            RaiseTruncatedAt(FPos, Left(), count, what);
+    }
+    std::uint8_t U8() { return *Take(1); }
+    std::uint16_t U16() { return GetU16LE(Take(2)); }
+    std::uint32_t U32() { return GetU32LE(Take(4)); }
+    std::int32_t I32() { return static_cast<std::int32_t>(U32()); }
+    TVec3 Vec()
+    {
+        TVec3 v;
+        for (float* axis : { &v.X, &v.Y, &v.Z }) {
+            const std::uint32_t bits = U32();
+            std::memcpy(axis, &bits, sizeof bits);
+        }
+        return v;
+    }
+    void Bytes(void* to, std::size_t count)
+    {
+        if (count > 0)
+            std::memcpy(to, Take(count), count);
+    }
+    void Skip(std::uint64_t count)
+    {
+        Need(count);
+        FPos += count;
+    }
+
+private:
+    static constexpr std::size_t BlockSize = 64 * 1024;
+
+    // count bytes at the position, read from the file unless the block holds them.
+    const std::uint8_t* Take(std::size_t count)
+    {
+        Need(count);
+        if (FPos < FBlockStart || FPos + count > FBlockStart + FBlock.size()) {
+            FBlock.resize(std::max<std::size_t>(count, BlockSize));
+            const std::size_t wanted
+                = static_cast<std::size_t>(std::min<std::uint64_t>(FBlock.size(), Left()));
+            const std::int64_t got = ReadAt(FFd, FBlock.data(), wanted, FPos);
+            if (got < 0)
+                RaiseInOutError(errno, FPath);
+            FBlock.resize(static_cast<std::size_t>(got));
+            FBlockStart = FPos;
+            // A file that shrank while it was read ends where it ends now.
+            if (FBlock.size() < count) {
+                FSize = FPos + FBlock.size();
+                Need(count);
+            }
+        }
+        const std::uint8_t* at = FBlock.data() + (FPos - FBlockStart);
+        FPos += count;
+        return at;
+    }
+
+    int FFd;
+    std::uint64_t FSize;
+    const std::string& FPath;
+    std::uint64_t FPos = 0;
+    std::uint64_t FBlockStart = 0;
+    std::vector<std::uint8_t> FBlock;
+};
 
 void CheckCount(std::int32_t value, const char* field)
 {
@@ -41,7 +128,7 @@ void CheckCount(std::int32_t value, const char* field)
             + std::to_string(value) + ").");
 }
 
-TMDLPackedVertex ReadPackedVertex(TByteReader& in)
+template <typename TIn> TMDLPackedVertex ReadPackedVertex(TIn& in)
 {
     TMDLPackedVertex vertex;
     vertex.Coord[0] = in.U16();
@@ -52,7 +139,8 @@ TMDLPackedVertex ReadPackedVertex(TByteReader& in)
     return vertex;
 }
 
-std::unique_ptr<TMDLSkin5> ReadSkin(TByteReader& in, int number)
+// With Whole false the pixels are passed over, and the skin holds none.
+template <typename TIn> std::unique_ptr<TMDLSkin5> ReadSkin(TIn& in, int number, bool Whole)
 {
     const std::string what = "skin " + std::to_string(number);
     in.Need(SkinHeaderSize, what);
@@ -75,16 +163,29 @@ std::unique_ptr<TMDLSkin5> ReadSkin(TByteReader& in, int number)
     if (size > std::uint64_t(INT32_MAX))
         throw EMDLFormatError(
             "Skin " + std::to_string(number) + " of the MDL5 file is larger than 2 GiB.");
+    if (!Whole) {
+        in.Skip(size);
+        return skin;
+    }
     skin->Data.resize(size);
     in.Bytes(skin->Data.data(), size);
     return skin;
 }
 
+void CheckFileSize(const std::string& FileName, std::uint64_t size)
+{
+    if (size > MaxFileSize)
+        throw EMDLFormatError("Not an MDL5 model: " + FileName + " has " + Text(size)
+            + " bytes, more than any model can hold.");
+}
+
 } // namespace
 
-void TMDLModel::LoadFromBytes(const std::uint8_t* Data, std::size_t Size)
+// The whole file (Whole) or what `info` shows of it: the header, the type
+// and size of each skin, and the type, box and name of each frame; the rest
+// is checked to be there and passed over. Every check is made either way.
+template <typename TIn> void TMDLModel::ReadModel(TIn& in, std::uint64_t Size, bool Whole)
 {
-    TByteReader in(Data, Size, RaiseTruncated);
     if (Size < MDLHeaderSize)
         throw EMDLFormatError("Not an MDL5 file: it has " + Text(Size) + " bytes, fewer than the "
             + Text(MDLHeaderSize) + " of the header.");
@@ -120,11 +221,15 @@ void TMDLModel::LoadFromBytes(const std::uint8_t* Data, std::size_t Size)
     // Read into a new model first, so a refused file leaves this one as it was.
     std::unique_ptr<TMDLSkin5> skins[MaxSkins];
     for (std::int32_t i = 0; i < header.NumSkins; ++i)
-        skins[i] = ReadSkin(in, i + 1);
+        skins[i] = ReadSkin(in, i + 1, Whole);
 
     std::unique_ptr<TMDLSkinVerts> skinVerts;
     if (header.NumSkinVerts > 0) {
         in.Need(std::uint64_t(header.NumSkinVerts) * SkinVertSize, "the skin vertices");
+    }
+    if (header.NumSkinVerts > 0 && !Whole) {
+        in.Skip(std::uint64_t(header.NumSkinVerts) * SkinVertSize);
+    } else if (header.NumSkinVerts > 0) {
         skinVerts = std::make_unique<TMDLSkinVerts>();
         skinVerts->Items.resize(std::size_t(header.NumSkinVerts));
         for (TMDLSkinVert& vert : skinVerts->Items) {
@@ -136,8 +241,11 @@ void TMDLModel::LoadFromBytes(const std::uint8_t* Data, std::size_t Size)
     in.Need(std::uint64_t(header.NumTris) * TriangleSize, "the triangles");
     auto triangles = std::make_unique<TMDLTriangles>();
     triangles->ActivityLog = ActivityLog;
-    triangles->Items.resize(std::size_t(header.NumTris));
-    triangles->MaterialNames.resize(std::size_t(header.NumTris));
+    if (!Whole)
+        in.Skip(std::uint64_t(header.NumTris) * TriangleSize);
+    else
+        triangles->Items.resize(std::size_t(header.NumTris));
+    triangles->MaterialNames.resize(triangles->Items.size());
     for (TMDLTriangle& triangle : triangles->Items) {
         for (std::int32_t& index : triangle.VertexIndex)
             index = in.U16();
@@ -166,6 +274,10 @@ void TMDLModel::LoadFromBytes(const std::uint8_t* Data, std::size_t Size)
         frame.BBoxMin = ReadPackedVertex(in);
         frame.BBoxMax = ReadPackedVertex(in);
         in.Bytes(frame.Name, FrameNameSize);
+        if (!Whole) {
+            in.Skip(PackedVertexSize * std::uint64_t(header.NumVerts));
+            continue;
+        }
         frame.Vertices.resize(std::size_t(header.NumVerts));
         for (TMDLPackedVertex& vertex : frame.Vertices)
             vertex = ReadPackedVertex(in);
@@ -185,13 +297,26 @@ void TMDLModel::LoadFromBytes(const std::uint8_t* Data, std::size_t Size)
     Frames = std::move(frames);
 }
 
+void TMDLModel::LoadFromBytes(const std::uint8_t* Data, std::size_t Size)
+{
+    TByteReader in(Data, Size, RaiseTruncated);
+    ReadModel(in, Size, true);
+}
+
+void TMDLModel::LoadLayoutFromFile(const std::string& FileName)
+{
+    std::uint64_t size = 0;
+    const TFileDescriptor file = OpenRegularFile(FileName, size);
+    CheckFileSize(FileName, size);
+    TFileFields in(file.Get(), size, FileName);
+    ReadModel(in, size, false);
+}
+
 void TMDLModel::LoadFromFile(const std::string& FileName)
 {
     std::uint64_t size = 0;
     const TFileDescriptor file = OpenRegularFile(FileName, size);
-    if (size > MaxFileSize)
-        throw EMDLFormatError("Not an MDL5 model: " + FileName + " has " + Text(size)
-            + " bytes, more than any model can hold.");
+    CheckFileSize(FileName, size);
     std::vector<std::uint8_t> bytes(size);
     // A file that shrank while it was read is parsed as far as it goes.
     const std::int64_t got = ReadAt(file.Get(), bytes.data(), bytes.size(), 0);

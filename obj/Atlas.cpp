@@ -2,6 +2,8 @@
 // The only part of the OBJ model that draws or reads images.
 #include "obj/OBJClass.h"
 
+#include <algorithm>
+#include <memory>
 #include <unordered_map>
 
 #include "image/Bitmap.h"
@@ -9,6 +11,7 @@
 #include "obj/LineSyntax.h"
 #include "util/Errors.h"
 #include "util/FileIO.h"
+#include "util/Translate.h"
 
 const char* const SAtlasTooLarge = "Texture atlas exceeds 65535 pixels.";
 const char* const SAtlasIsTexture
@@ -111,18 +114,33 @@ void TOBJModel::UnifyTextures(const std::string& AtlasFileName, TBitmap& Atlas)
     CheckAtlasIsNoTexture(AtlasFileName, Materials);
     TBitmap& atlas = Atlas;
     atlas.SetBitsPerPixel(24);
+    // The placeholder being made; it takes the format of the last texture
+    // read, as one image used for both would.
     TBitmap tile;
     tile.SetBitsPerPixel(24);
 
     // The textures already in the atlas, by map name, with their rectangle.
     std::unordered_map<std::string, TAtlasRect> placed;
+    // The layout comes first, the atlas is made once at its final size and
+    // each texture copied into it once: growing it texture by texture would
+    // copy the whole atlas every time. The textures are kept till then.
+    struct TPlacement
+    {
+        std::unique_ptr<TBitmap> Texture;
+        std::int32_t Left;
+    };
+    std::vector<TPlacement> placements;
+    std::int64_t width = atlas.Width();
+    std::int64_t height = atlas.Height();
 
     // The faces of each material, in list order, gathered once instead of
     // scanning every face for every material.
     TMaterialLookup materials(Materials);
+    const std::vector<std::int32_t> materialOf = materials.FindAll(MaterialNameTable);
     std::vector<std::vector<std::size_t>> facesOf(Materials.size());
     for (std::size_t f = 0; f < Faces.size(); ++f) {
-        const std::int32_t found = materials.Find(Faces[f].MaterialName);
+        const std::uint32_t name = Faces[f].MaterialName;
+        const std::int32_t found = name < materialOf.size() ? materialOf[name] : NoMaterial;
         if (found != NoMaterial)
             facesOf[static_cast<std::size_t>(found)].push_back(f);
     }
@@ -153,37 +171,36 @@ void TOBJModel::UnifyTextures(const std::string& AtlasFileName, TBitmap& Atlas)
         if (known != placed.end()) {
             material.Rect() = known->second;
         } else {
+            auto texture = std::make_unique<TBitmap>();
             if (otherPath.empty())
-                tile.LoadBmpFile(texturePath);
+                texture->LoadBmpFile(texturePath);
             else
-                LoadTextureFile(tile, otherPath);
-            const std::int32_t left = atlas.Width();
-            CheckAtlasSide(std::int64_t(left) + tile.Width());
-            atlas.SetWidth(left + tile.Width());
-            if (atlas.Height() < tile.Height())
-                atlas.SetHeight(tile.Height());
+                LoadTextureFile(*texture, otherPath);
+            tile.AssignFormat(*texture);
+            const std::int64_t left = width;
+            CheckAtlasSide(left + texture->Width());
+            width = left + texture->Width();
+            height = std::max<std::int64_t>(height, texture->Height());
             material.Rect() = TAtlasRect { static_cast<std::uint16_t>(left), 0,
-                static_cast<std::uint16_t>(tile.Width()),
-                static_cast<std::uint16_t>(tile.Height()) };
-            TCanvas& canvas = atlas.Canvas();
-            canvas.CopyMode = cmSrcCopy;
-            canvas.StretchCopy(TRect { left, 0, atlas.Width(), tile.Height() }, tile.Canvas(),
-                TRect { 0, 0, tile.Width(), tile.Height() });
+                static_cast<std::uint16_t>(texture->Width()),
+                static_cast<std::uint16_t>(texture->Height()) };
             placed.emplace(material.MapKd, material.Rect());
-            // The texture is in the atlas now. Its pixels are dropped, so a
-            // large one is not held while the atlas grows or is written;
-            // depth and colour table stay for the next placeholder.
-            tile.SetWidth(0);
+            placements.push_back(
+                TPlacement { std::move(texture), static_cast<std::int32_t>(left) });
         }
 
         // The remainder is added, not rounded up: 99 becomes 102, and a side
         // keeps growing over the next materials until it is a multiple of 8.
-        const std::int64_t width = atlas.Width();
         CheckAtlasSide(width + width % 8);
-        atlas.SetWidth(static_cast<std::int32_t>(width + width % 8));
-        const std::int64_t height = atlas.Height();
+        width += width % 8;
         CheckAtlasSide(height + height % 8);
-        atlas.SetHeight(static_cast<std::int32_t>(height + height % 8));
+        height += height % 8;
+        // An atlas too large to hold is refused at the material that makes
+        // it so, as growing it would have been.
+        if (width > 0 && height > 0
+            && std::uint64_t(TBitmap::StrideFor(width, 24)) * std::uint64_t(height)
+                > TBitmap::MaxStoreBytes)
+            throw EOutOfResources(Tr(SOutOfResources));
 
         // Every material of a name stamps the faces of that name, so where
         // names repeat the last such material's rectangle stays.
@@ -192,6 +209,19 @@ void TOBJModel::UnifyTextures(const std::string& AtlasFileName, TBitmap& Atlas)
             for (std::uint32_t k = 0; k < face.CornerCount; ++k)
                 SetUVRect(Corner(face, k).UV, static_cast<std::int32_t>(i));
         }
+    }
+
+    // New pixels are white: what no texture covers stays so.
+    atlas.SetWidth(static_cast<std::int32_t>(width));
+    atlas.SetHeight(static_cast<std::int32_t>(height));
+    TCanvas& canvas = atlas.Canvas();
+    canvas.CopyMode = cmSrcCopy;
+    for (TPlacement& placement : placements) {
+        const TBitmap& texture = *placement.Texture;
+        canvas.StretchCopy(
+            TRect { placement.Left, 0, placement.Left + texture.Width(), texture.Height() },
+            placement.Texture->Canvas(), TRect { 0, 0, texture.Width(), texture.Height() });
+        placement.Texture.reset();
     }
     if (Materials.empty()) {
         // Readers of the model refuse a skin without pixels, so a model

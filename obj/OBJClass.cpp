@@ -95,13 +95,24 @@ std::int32_t TMaterialLookup::Find(const std::string& Name)
     return FLastFound;
 }
 
+std::vector<std::int32_t> TMaterialLookup::FindAll(const TNameTable& Names)
+{
+    std::vector<std::int32_t> found;
+    found.reserve(Names.Names().size());
+    for (const std::string& name : Names.Names())
+        found.push_back(Find(name));
+    return found;
+}
+
 void TOBJModel::AssignDefaultUVs()
 {
-    TMaterialLookup materials(Materials);
+    const std::vector<std::int32_t> materialOf
+        = TMaterialLookup(Materials).FindAll(MaterialNameTable);
     for (TOBJFace& face : Faces) {
         if (face.Corners[0].UV != NoUV)
             continue;
-        const std::int32_t found = materials.Find(face.MaterialName);
+        const std::int32_t found
+            = face.MaterialName < materialOf.size() ? materialOf[face.MaterialName] : NoMaterial;
         if (found == NoMaterial)
             continue;
         TOBJMaterial& material = Materials[static_cast<std::size_t>(found)];

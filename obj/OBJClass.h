@@ -14,6 +14,7 @@
 
 #include "obj/Numbers.h"
 #include "util/Activity.h"
+#include "util/NameTable.h"
 #include "util/Vector.h"
 
 class TBitmap;
@@ -66,8 +67,9 @@ struct TOBJFace
     std::uint32_t CornerCount;
     // The place of corner 5 in the model's MoreCorners list, when there is one.
     std::uint32_t MoreCorners;
-    // The material current when the face was read; empty before any "usemtl".
-    std::string MaterialName;
+    // The material current when the face was read, as its number in the
+    // model's MaterialNameTable; 0, the empty name, before any "usemtl".
+    std::uint32_t MaterialName;
 };
 
 // The triangles a face of Count corners gives: a fan of Count - 2.
@@ -119,6 +121,8 @@ public:
     // triangles come in runs of one material, so a name equal to the one
     // asked for last is answered without a search.
     std::int32_t Find(const std::string& Name);
+    // The material each name of a table stands for, by the name's number.
+    std::vector<std::int32_t> FindAll(const TNameTable& Names);
     // The material that the name of material Index stands for: Index
     // itself, or an earlier material of the same name.
     std::int32_t FirstOfName(std::size_t Index) const { return FFirstOfName[Index]; }
@@ -155,6 +159,8 @@ public:
     std::vector<TVec3> Normals;
     std::vector<TOBJUV> UVs;
     std::vector<TOBJFace> Faces;
+    // The names of the materials the faces take, each once.
+    TNameTable MaterialNameTable;
     std::vector<TOBJMaterial> Materials;
     // Corners 5 onwards of the faces that have them.
     std::vector<TOBJCorner> MoreCorners;

@@ -75,6 +75,7 @@ public:
         std::vector<TOBJFace>& Faces;
         std::vector<TOBJCorner>& MoreCorners;
         std::int32_t& TriangleCount;
+        TNameTable& MaterialNames;
     };
 
     TLineReader(const TLists& Lists, TShare Share)
@@ -111,7 +112,7 @@ public:
             break;
         case TLineKind::UseMaterial:
             if (FShare != VertexShare)
-                FMaterialName = std::string(NextArgument(rest));
+                FMaterialName = FLists.MaterialNames.Add(NextArgument(rest));
             break;
         case TLineKind::Other:
             break;
@@ -281,8 +282,9 @@ private:
 
     const TLists FLists;
     const TShare FShare;
-    // The material of the faces that follow; empty before any "usemtl".
-    std::string FMaterialName;
+    // The material of the faces that follow, by its number in the name
+    // table; 0, the empty name, before any "usemtl".
+    std::uint32_t FMaterialName = 0;
     // The entries of each list so far: lines that added one.
     std::int32_t FVertexCount = 0;
     std::int32_t FNormalCount = 0;
@@ -297,6 +299,7 @@ void TOBJModel::ClearLists()
     UVs.clear();
     Faces.clear();
     MoreCorners.clear();
+    MaterialNameTable.Clear();
     TriangleCount = 0;
 }
 
@@ -324,7 +327,8 @@ bool TOBJModel::ReadOBJInOrder(const TTextReader& File, std::uint64_t FirstShown
     TTextReader reader(File, &FReadBuffers[0]);
     const std::uint64_t size = reader.Size();
     TLineReader lines(
-        { Vertices, Normals, UVs, Faces, MoreCorners, TriangleCount }, TLineReader::AllLines);
+        { Vertices, Normals, UVs, Faces, MoreCorners, TriangleCount, MaterialNameTable },
+        TLineReader::AllLines);
     std::uint64_t sum = 0;
     std::uint64_t number = 0; // the lines done
     try {
@@ -385,6 +389,7 @@ bool TOBJModel::ReadOBJInParallel(
         std::vector<TOBJFace> Faces;
         std::vector<TOBJCorner> MoreCorners;
         std::int32_t Triangles = 0;
+        TNameTable MaterialNames;
         std::vector<TVec3> NoVertices, NoNormals;
         std::vector<TOBJUV> NoUVs;
         TLineReader Reader;
@@ -397,7 +402,7 @@ bool TOBJModel::ReadOBJInParallel(
         std::atomic<bool> Cancel { false };
 
         TFaceWork()
-            : Reader({ NoVertices, NoNormals, NoUVs, Faces, MoreCorners, Triangles },
+            : Reader({ NoVertices, NoNormals, NoUVs, Faces, MoreCorners, Triangles, MaterialNames },
                 TLineReader::FaceShare)
         {
         }
@@ -468,8 +473,10 @@ bool TOBJModel::ReadOBJInParallel(
         std::vector<TOBJFace> noFaces;
         std::vector<TOBJCorner> noCorners;
         std::int32_t noTriangles = 0;
+        TNameTable noNames;
         TLineReader vertexLines(
-            { Vertices, Normals, UVs, noFaces, noCorners, noTriangles }, TLineReader::VertexShare);
+            { Vertices, Normals, UVs, noFaces, noCorners, noTriangles, noNames },
+            TLineReader::VertexShare);
         std::uint64_t number = 0; // lines this thread has read without a failure
         std::uint64_t sum = 0;
         ForEachLine(
@@ -514,6 +521,7 @@ bool TOBJModel::ReadOBJInParallel(
     if (failed || work->Failed)
         return false;
     TriangleCount = work->Triangles;
+    MaterialNameTable = std::move(work->MaterialNames);
     FacesWithoutUV = work->Reader.FacesWithoutUV;
     return true;
 }

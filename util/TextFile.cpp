@@ -100,10 +100,15 @@ bool TTextReader::Fill()
     if (FEnd - FStart >= MaxLineBytes)
         throw EReadError(SLineTooLong);
     // A line longer than the buffer doubles it; the buffer never holds more
-    // than the longest line plus one block.
+    // than the longest line plus one block. Near the bound it grows straight
+    // to the bound plus one block, never past it and never twice.
     const std::size_t block = FBlockSize;
-    if (FBuffer.size() - FEnd < block)
-        FBuffer.resize(std::max(FBuffer.size() * 2, FEnd + block));
+    if (FBuffer.size() - FEnd < block) {
+        std::size_t grown = std::max(FBuffer.size() * 2, FEnd + block);
+        if (grown >= MaxLineBytes)
+            grown = MaxLineBytes + block;
+        FBuffer.resize(grown);
+    }
     const std::int64_t got
         = ReadAt(FFd, FBuffer.data() + FEnd, std::min(FBuffer.size() - FEnd, block), FOffset);
     if (got < 0)

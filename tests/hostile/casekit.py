@@ -78,6 +78,13 @@ class Mode:
         self.content, self.mode = content, mode
 
 
+class Sparse:
+    """content, then a hole up to size bytes: a large file of almost no disk."""
+
+    def __init__(self, content, size):
+        self.content, self.size = content, size
+
+
 DIR = Dir()
 
 CUBE = s.cube_obj(materials=("red",)).decode()
@@ -168,21 +175,22 @@ CASES = []
 
 
 def case(name, reason, contents, input="box.obj", *, exit=0, mdl="box.mdl", message=None, output="",
-         **facts):
+         limits=None, **facts):
     """One case: contents maps the case folder's file names to their bytes
-    (or text, a Dir, a Link, or a Mode for bytes with permission bits).
-    output, when given, is the MDL file named on the command line."""
+    (or text, a Dir, a Link, a Mode for bytes with permission bits, or a
+    Sparse file). output, when given, is the MDL file named on the command
+    line. limits, when given, is (seconds, MiB), tighter than the suite's own."""
     assert name.replace("_", "").isalnum() and name.isascii(), name
     assert all(c.name != name for c in CASES), name
     assert (exit == 1) == (message is not None), name
-    CASES.append(Case(name, reason, contents, input, exit, output or mdl, message, output, facts))
+    CASES.append(Case(name, reason, contents, input, exit, output or mdl, message, output, facts, limits))
 
 
 class Case:
-    def __init__(self, name, reason, contents, input, exit, mdl, message, output, facts):
+    def __init__(self, name, reason, contents, input, exit, mdl, message, output, facts, limits=None):
         self.name, self.reason, self.contents, self.input = name, reason, contents, input
         self.exit, self.mdl, self.message, self.facts = exit, mdl, message, facts
-        self.output = output
+        self.output, self.limits = output, limits
 
 
 def texture_case(name, reason, texture, *, exit=0, message=None, **facts):
@@ -197,28 +205,29 @@ def bad_texture(name, reason, texture, message):
     texture_case(name, reason, texture, exit=1, message=message)
 
 
-def obj_case(name, reason, obj, *, exit=0, message=None, mtl=PLAIN_MTL, **facts):
+def obj_case(name, reason, obj, *, exit=0, message=None, mtl=PLAIN_MTL, limits=None, **facts):
     """obj as box.obj beside a material without a texture."""
     files = {"box.obj": obj}
     if mtl is not None:
         files["box.mtl"] = mtl
     if exit == 0:
         facts = {**CUBE_FACTS, "atlas": "80x80", **facts}
-    case(name, reason, files, exit=exit, message=message, **facts)
+    case(name, reason, files, exit=exit, message=message, limits=limits, **facts)
 
 
-def mtl_case(name, reason, mtl, *, exit=0, message=None, extra=None, obj=CUBE, **facts):
+def mtl_case(name, reason, mtl, *, exit=0, message=None, extra=None, obj=CUBE, limits=None, **facts):
     files = {"box.obj": obj, "box.mtl": mtl, **(extra or {})}
     if exit == 0:
         facts = {**CUBE_FACTS, **facts}
-    case(name, reason, files, exit=exit, message=message, **facts)
+    case(name, reason, files, exit=exit, message=message, limits=limits, **facts)
 
 
-def series_case(name, reason, later, *, fns=None, input="box_0.obj", exit=0, message=None, **facts):
+def series_case(name, reason, later, *, fns=None, input="box_0.obj", exit=0, message=None, limits=None,
+                **facts):
     """The cube as box_0.obj, box.mtl, and later: further files by name."""
     files = {input: CUBE, "box.mtl": PLAIN_MTL, **later}
     if fns is not None:
         files["box.fns"] = fns
     if exit == 0:
         facts = {**CUBE_FACTS, **facts}
-    case(name, reason, files, input, exit=exit, message=message, **facts)
+    case(name, reason, files, input, exit=exit, message=message, limits=limits, **facts)

@@ -8,7 +8,7 @@ a folder of its own, and the manifest that tells the runner what to expect.
 OUTDIR/NAME/ holds the files of case NAME; OUTDIR/cases.tsv has one line per
 case, tab-separated:
 
-    name  input  exit  mdl  check  reason  output
+    name  input  exit  mdl  check  reason  output  limits
 
 - input: the OBJ file to convert, relative to the case folder (it may be
   missing on purpose).
@@ -25,6 +25,8 @@ case, tab-separated:
 - output: the MDL file named on the command line, or empty for none. A
   refusal with an output named leaves the folder as it was.
   "{dir}" stands for the folder the case runs in, without a trailing "/".
+- limits: "SECONDS,MIB" for a case held to less time and memory than the
+  suite's own limits, or empty.
 - Fields are UTF-8; a backslash escapes \\\\, \\t, \\n, \\r and \\xHH (any byte,
   also a blank inside a fact).
 
@@ -358,6 +360,49 @@ def same_file_cases():
          message=output_is_input("box.bmp", "box.bmp"))
 
 
+def atlas_size(tiles):
+    """The atlas of textures of (width, height) placed side by side, each
+    side growing by its remainder mod 8 after every texture."""
+    width = height = 0
+    for w, h in tiles:
+        width, height = width + w, max(height, h)
+        width, height = width + width % 8, height + height % 8
+    return f"{width}x{height}"
+
+
+def size_cases():
+    # Inputs of a few MB (or of a few KB) that once took gigabytes or tens
+    # of seconds: each is held to 2 s and to 64 MiB, or to what the images
+    # it must make (or a line of up to 64 MiB) take beyond that.
+    long_name = "n" * 4000
+    faces = 300000
+    obj_case("size_long_material_name", "300,000 faces under a material name of 4,000 bytes",
+             "v 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl " + long_name + "\n" + "f 1 2 3\n" * faces,
+             mtl=f"newmtl {long_name}\nKd 1 0 0\n", verts=3, tris=faces, limits=(2, 64))
+    series_case("size_fns_empty_lines", "a frame-name list of 8 MiB of empty lines for 2 frames",
+                {"box_1.obj": CUBE}, fns=b"\n" * (8 << 20), frames=2, names=["", ""], limits=(2, 64))
+    # A line is refused at 64 MiB, which it may take to find out.
+    mtl_case("size_sparse_mtl_line", "an MTL file of 80 MiB, almost all of it a hole of NUL bytes",
+             Sparse(b"newmtl red\n", 80 << 20), exit=1, message=at("box.mtl:2", "Line longer than 64 MiB."),
+             limits=(2, 128))
+    texture = s.bmp(100, 150, 8, compression=s.BI_RLE8, pixels=bytes((0, 1)))
+    mtl_case("size_one_texture_400_names", "one texture of 100 x 150 named through 400 map_Kd lines",
+             s.mtl([("red" if i == 0 else f"m{i}", (1, 0, 0), f"d{i}/tex.bmp") for i in range(400)]),
+             extra={"tex.bmp": texture}, atlas=atlas_size([(100, 150)] * 400), limits=(2, 96))
+    mtl_case("size_400_placeholders", "400 materials without textures: 400 placeholders side by side",
+             s.mtl([("red" if i == 0 else f"m{i}", (i / 400, 0, 0), None) for i in range(400)]),
+             atlas=atlas_size([(80, 80)] * 400), files=["created_mtl0.bmp", "created_mtl399.bmp"],
+             limits=(2, 64))
+    # Every triangle covers the whole colour skin, which the texture makes
+    # 2048 x 2048.
+    quads = "f 1/1 2/2 4/4\nf 1/1 4/4 3/3\n" * 2800
+    mtl_case("size_skin_2048_under_5600_triangles", "5,600 triangles each over a skin of 2048 x 2048",
+             TEX_MTL, obj="v 0 0 0\nv 1 0 0\nv 0 1 0\nv 1 1 0\nvt 0 0\nvt 1 0\nvt 0 1\nvt 1 1\n"
+             "usemtl red\n" + quads,
+             extra={"tex.bmp": s.bmp(2048, 2048, 8, compression=s.BI_RLE8, pixels=bytes((0, 1)))},
+             verts=4, tris=5600, atlas="2048x2048", limits=(2, 96))
+
+
 def mode_cases():
     # A replaced file hands on its permission bits, less set-uid, set-gid,
     # sticky and what the umask (022 in the runner) takes from a new file.
@@ -425,6 +470,10 @@ def write_case(folder, item):
             os.mkdir(path)
         elif isinstance(content, Link):
             os.symlink(content.target, path)
+        elif isinstance(content, Sparse):
+            with open(path, "wb") as out:
+                out.write(as_bytes(content.content))
+                out.truncate(content.size)
         elif isinstance(content, Mode):
             with open(path, "wb") as out:
                 out.write(as_bytes(content.content))
@@ -458,16 +507,18 @@ def main():
     same_file_cases()
     mode_cases()
     message_cases()
+    size_cases()
 
-    rows = ["# name\tinput\texit\tmdl\tcheck\treason\toutput"]
+    rows = ["# name\tinput\texit\tmdl\tcheck\treason\toutput\tlimits"]
     for item in CASES:
         write_case(os.path.join(outdir, item.name), item)
         if item.exit == 1:
             check = esc(item.message)
         else:
             check = " ".join(fact_text(k, v) for k, v in item.facts.items())
+        limits = "" if item.limits is None else f"{item.limits[0]},{item.limits[1]}"
         rows.append("\t".join((item.name, esc(item.input), str(item.exit), esc(item.mdl), check,
-                               esc(item.reason), esc(item.output))))
+                               esc(item.reason), esc(item.output), limits)))
     # The manifest last: its presence says the cases are complete.
     with open(manifest, "wb") as out:
         out.write(("\n".join(rows) + "\n").encode("utf-8", "surrogateescape"))

@@ -4,7 +4,9 @@
 // is kept here as it was, renamed and painting through the public
 // interface (the bytes of a 24-bit row directly, FillRect per span at
 // other depths), and both must leave the very same bytes for small skin
-// triangles, seams, wild coordinates, every pen and every depth.
+// triangles, seams, wild coordinates, every pen and every depth. Every
+// case is also painted again from its last polygon to its first with the
+// canvas painting under, which must leave the same bytes once more.
 
 #include "image/Bitmap.h"
 
@@ -18,6 +20,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -211,15 +214,27 @@ const std::vector<TRGBQuad>& Palette()
     return table;
 }
 
-// Two images of the same size, depth and background, one per painter.
+void SetPaint(TCanvas& canvas, const TPaint& paint)
+{
+    canvas.Brush.Color = paint.BrushColor;
+    canvas.Brush.Style = paint.BrushStyle;
+    canvas.Pen.Color = paint.PenColor;
+    canvas.Pen.Style = paint.PenStyle;
+    canvas.Pen.SetWidth(paint.PenWidth);
+}
+
+// Two images of the same size, depth and background, one per painter, and
+// a third for the polygons in reverse order, painted under.
 struct TPair
 {
     TBitmap Tested;
     TBitmap Plain;
+    TBitmap Under;
+    std::vector<std::pair<TPaint, std::vector<TPoint>>> Painted;
 
     TPair(int bits, std::int32_t width, std::int32_t height, TColor background)
     {
-        for (TBitmap* image : { &Tested, &Plain }) {
+        for (TBitmap* image : { &Tested, &Plain, &Under }) {
             image->SetBitsPerPixel(bits);
             if (bits <= 8)
                 image->SetColorTable(Palette());
@@ -232,13 +247,28 @@ struct TPair
     void Paint(const TPaint& paint, const std::vector<TPoint>& points)
     {
         TCanvas& canvas = Tested.Canvas();
-        canvas.Brush.Color = paint.BrushColor;
-        canvas.Brush.Style = paint.BrushStyle;
-        canvas.Pen.Color = paint.PenColor;
-        canvas.Pen.Style = paint.PenStyle;
-        canvas.Pen.SetWidth(paint.PenWidth);
+        SetPaint(canvas, paint);
         canvas.Polygon(points);
         PlainPolygon(Plain, paint, points.data(), points.size());
+        Painted.emplace_back(paint, points);
+    }
+
+    // Paints what was painted so far onto Under, from the last polygon to
+    // the first, and gives the first row whose bytes differ from Plain's, or -1.
+    std::int32_t UnderDifference()
+    {
+        TCanvas& canvas = Under.Canvas();
+        canvas.SetPaintUnder(true);
+        for (auto it = Painted.rbegin(); it != Painted.rend(); ++it) {
+            SetPaint(canvas, it->first);
+            canvas.Polygon(it->second);
+        }
+        canvas.SetPaintUnder(false);
+        for (std::int32_t y = 0; y < Plain.Height(); ++y) {
+            if (std::memcmp(Under.RowData(y), Plain.RowData(y), Plain.Stride()) != 0)
+                return y;
+        }
+        return -1;
     }
 
     // The first row whose bytes in [x0, x1) differ (the whole row for
@@ -333,6 +363,7 @@ TEST(PolygonPaint, SkinTrianglesMatchThePlainPainter)
             << "triangle " << i << ": " << Describe(paint, points);
     }
     EXPECT_EQ(pair.FirstDifference(), -1);
+    EXPECT_EQ(pair.UnderDifference(), -1);
 }
 
 // Long edges are kept by shape within a budget of shapes and of rows:
@@ -363,6 +394,7 @@ TEST(PolygonPaint, ManyLongShapesMatchThePlainPainter)
                 << "shape " << k << ": " << Describe(paint, points);
         }
     }
+    EXPECT_EQ(pair.UnderDifference(), -1);
 }
 
 // Random polygons of 1 to 6 points, near the image, far outside it and out
@@ -417,6 +449,7 @@ TEST(PolygonPaint, WildPolygonsMatchThePlainPainterOnEveryDepth)
                 ASSERT_EQ(pair.FirstDifference(), -1) << bits << " bits, " << width << " x "
                                                       << height << ": " << Describe(paint, points);
             }
+            EXPECT_EQ(pair.UnderDifference(), -1) << bits << " bits, " << width << " x " << height;
         }
     }
 }
@@ -467,6 +500,7 @@ TEST(PolygonPaint, AlignedAndDegenerateShapesMatchThePlainPainter)
             }
         }
         EXPECT_EQ(pair.FirstDifference(), -1) << "at x " << originX;
+        EXPECT_EQ(pair.UnderDifference(), -1) << "at x " << originX;
     }
 }
 

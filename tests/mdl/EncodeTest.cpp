@@ -249,7 +249,7 @@ TEST_F(AddFrameTest, TakesEachFilesOwnListsAndGivesASumBeyondSinglesIndexZero)
 {
     // A face without normals whose cross product is 1e40 along z.
     obj.Vertices = { Vec3Zero(), Vec3(1e20f, 0, 0), Vec3(0, 1e20f, 0) };
-    obj.Faces.push_back(TOBJFace { { { 1, NoUV, 0 }, { 2, NoUV, 0 }, { 3, NoUV, 0 } }, 3, 0, "" });
+    obj.Faces.push_back(TOBJFace { { { 1, NoUV, 0 }, { 2, NoUV, 0 }, { 3, NoUV, 0 } }, 3, 0, 0 });
     mdl.AddFrame(obj);
     // The next file names its second normal at corner 1.
     obj.Normals = { Vec3(0, 0, 2), Vec3(3, 0, 0) };

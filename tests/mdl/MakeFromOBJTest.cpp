@@ -39,7 +39,7 @@ protected:
                 obj.MoreCorners.push_back(corner);
         }
         face.CornerCount = static_cast<std::uint32_t>(corners.size());
-        face.MaterialName = material;
+        face.MaterialName = obj.MaterialNameTable.Add(material);
         obj.Faces.push_back(face);
         obj.TriangleCount += static_cast<std::int32_t>(TrianglesOf(face.CornerCount));
     }
@@ -105,7 +105,10 @@ TEST_F(MakeFromOBJTest, ReversesTrianglesAndSplitsQuadsFromTheirFirstCorner)
             EXPECT_EQ(t.Items[i].UVIndex[k], expected[i][3 + k]) << i;
         }
     }
-    EXPECT_EQ(t.MaterialNames, (std::vector<std::string> { "hull", "hull", "deck" }));
+    std::vector<std::string> names;
+    for (const std::uint32_t name : t.MaterialNames)
+        names.push_back(t.MaterialNameTable.Name(name));
+    EXPECT_EQ(names, (std::vector<std::string> { "hull", "hull", "deck" }));
     EXPECT_EQ(mdl.Header.NumTris, 3);
 }
 
@@ -138,7 +141,7 @@ TEST_F(MakeFromOBJTest, FansPolygonsOfFiveToEightCornersFromTheFirst)
                 EXPECT_EQ(t.Items[i + 1].VertexIndex[k], triangles[i][k]) << n << "/" << i;
                 EXPECT_EQ(t.Items[i + 1].UVIndex[k], 10 + triangles[i][k]) << n << "/" << i;
             }
-            EXPECT_EQ(t.MaterialNames[i + 1], "p");
+            EXPECT_EQ(t.MaterialNameTable.Name(t.MaterialNames[i + 1]), "p");
         }
         EXPECT_EQ(mdl.Header.NumTris, n - 1);
     }
@@ -262,9 +265,11 @@ TEST_F(MakeFromOBJTest, NamesFramesFromTheListFileLineByLine)
         namesPath, std::string(" walk \rrun\r\n\nj\x1Ump\n", 19) + std::string("\0tail\n", 6));
     Build();
     EXPECT_EQ(log.Lines.at(0), "Frame name list loaded.");
-    EXPECT_EQ(mdl.FrameNames, (std::vector<std::string> { " walk ", "run", "", "j\x1Ump" }));
+    // Read as far as the frames go.
+    EXPECT_EQ(mdl.FrameNames, (std::vector<std::string> { " walk " }));
     for (int i = 0; i < 4; ++i)
         mdl.AddFrame(obj);
+    EXPECT_EQ(mdl.FrameNames, (std::vector<std::string> { " walk ", "run", "", "j\x1Ump" }));
     EXPECT_EQ(mdl.Frames[0].NameText(), " walk ");
     EXPECT_EQ(mdl.Frames[1].NameText(), "run");
     EXPECT_EQ(mdl.Frames[2].NameText(), "");
@@ -357,7 +362,45 @@ TEST_F(MakeFromOBJTest, StopsOnAnAtlasThatIsNotABitmap)
 // join into exactly the skin one pass paints: triangles across the border,
 // off the skin, of unknown materials and without skin vertices included, on
 // skins of odd and even heights.
-TEST_F(MakeFromOBJTest, PaintsTheSameColourSkinInTwoHalves)
+// The colour skin as painting every triangle in order paints it: the
+// colours of a triangle's material, or those of the last triangle that had
+// one (a black pen and a white brush before any).
+std::vector<std::uint8_t> ColourSkinInOrder(
+    const TMDLModel& mdl, const TOBJModel& obj, std::int32_t width, std::int32_t height)
+{
+    TBitmap skin;
+    skin.SetBitsPerPixel(24);
+    skin.SetWidth(width);
+    skin.SetHeight(height);
+    TCanvas& canvas = skin.Canvas();
+    canvas.Pen.SetWidth(5);
+    const std::vector<TMDLSkinVert>& verts = mdl.SkinVerts->Items;
+    for (std::size_t i = 0; i < mdl.Triangles->Items.size(); ++i) {
+        for (const TOBJMaterial& material : obj.Materials) {
+            if (material.Name
+                == mdl.Triangles->MaterialNameTable.Name(mdl.Triangles->MaterialNames[i])) {
+                canvas.Pen.Color = canvas.Brush.Color = VecToColor(material.Kd);
+                break;
+            }
+        }
+        TPoint points[3];
+        bool onSkin = true;
+        for (int k = 0; k < 3; ++k) {
+            const auto index = static_cast<std::size_t>(mdl.Triangles->Items[i].UVIndex[k]);
+            onSkin = onSkin && index < verts.size();
+            if (onSkin)
+                points[k] = { verts[index].U, verts[index].V };
+        }
+        if (onSkin)
+            canvas.Polygon(points, 3);
+    }
+    std::vector<std::uint8_t> rows;
+    for (std::int32_t y = 0; y < height; ++y)
+        rows.insert(rows.end(), skin.RowData(y), skin.RowData(y) + std::size_t(width) * 3);
+    return rows;
+}
+
+TEST_F(MakeFromOBJTest, PaintsTheSameColourSkinInTwoHalvesAsInOrder)
 {
     std::mt19937 random(99);
     std::uniform_real_distribution<float> coordinate(-0.2f, 1.2f);
@@ -375,7 +418,7 @@ TEST_F(MakeFromOBJTest, PaintsTheSameColourSkinInTwoHalves)
         AddUV(u - size * coordinate(random), v + size * coordinate(random), 0, 301, 201);
         const int first = 3 * i + 1;
         AddFace({ { 1, first }, { 2, i % 97 == 0 ? 99999 : first + 1 }, { 3, first + 2 } },
-            names[(i / 40) % 3]);
+            names[(i / 40 + 2) % 3]);
     }
     for (const int height : { 201, 200 }) {
         WriteAtlas(301, height);
@@ -386,6 +429,8 @@ TEST_F(MakeFromOBJTest, PaintsTheSameColourSkinInTwoHalves)
         Build();
         EXPECT_EQ(mdl.ColourSkin->Height, height);
         EXPECT_TRUE(mdl.ColourSkin->Data == whole) << "a skin of height " << height;
+        EXPECT_TRUE(ColourSkinInOrder(mdl, obj, 301, height) == whole)
+            << "not the skin of the triangles painted in order, height " << height;
         EXPECT_NE(std::count(whole.begin(), whole.end(), 255), std::ptrdiff_t(whole.size()))
             << "nothing was painted";
     }

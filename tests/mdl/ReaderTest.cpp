@@ -35,7 +35,7 @@ std::vector<std::uint8_t> SampleModelBytes()
     quad.CornerCount = 4;
     for (int i = 0; i < 4; ++i)
         quad.Corners[i] = TOBJCorner { i + 1, i % 2 + 1, 0 };
-    quad.MaterialName = "m";
+    quad.MaterialName = obj.MaterialNameTable.Add("m");
     TOBJFace triangle = quad;
     triangle.CornerCount = 3;
     obj.Faces = { quad, triangle };
@@ -56,15 +56,26 @@ void Poke(std::vector<std::uint8_t>& bytes, std::size_t at, std::int32_t value)
         bytes[at + k] = static_cast<std::uint8_t>(u >> (8 * k));
 }
 
+// The refusal of the bytes, which reading only what `info` shows from a
+// file of them must give as well.
 std::string LoadError(const std::vector<std::uint8_t>& bytes)
 {
+    std::string error, layoutError;
     TMDLModel mdl;
     try {
         mdl.LoadFromBytes(bytes.data(), bytes.size());
     } catch (const EMDLFormatError& e) {
-        return e.what();
+        error = e.what();
     }
-    return "";
+    TScratchDir dir;
+    WriteAllBytes(dir.File("m.mdl"), bytes);
+    try {
+        mdl.LoadLayoutFromFile(dir.File("m.mdl"));
+    } catch (const EMDLFormatError& e) {
+        layoutError = e.what();
+    }
+    EXPECT_EQ(layoutError, error) << bytes.size() << " bytes";
+    return error;
 }
 
 // Header offsets of the counts.
@@ -125,13 +136,40 @@ TEST(MDLReader, LoadsAFileFromDiskAndReportsOneThatCannotBeOpened)
     EXPECT_EQ(mdl.Frames.size(), 2u) << "a failed load keeps the model";
 }
 
+TEST(MDLReader, ReadsTheLayoutOfAFileAsTheWholeModelHasIt)
+{
+    const std::vector<std::uint8_t> bytes = SampleModelBytes();
+    TScratchDir dir;
+    WriteAllBytes(dir.File("m.mdl"), bytes);
+    TMDLModel whole, layout;
+    whole.LoadFromBytes(bytes.data(), bytes.size());
+    layout.LoadLayoutFromFile(dir.File("m.mdl"));
+    EXPECT_EQ(std::memcmp(&layout.Header, &whole.Header, sizeof whole.Header), 0);
+    for (const auto skin : { &TMDLModel::TextureSkin, &TMDLModel::ColourSkin }) {
+        ASSERT_TRUE(layout.*skin && whole.*skin);
+        EXPECT_EQ((layout.*skin)->SkinType, (whole.*skin)->SkinType);
+        EXPECT_EQ((layout.*skin)->Width, (whole.*skin)->Width);
+        EXPECT_EQ((layout.*skin)->Height, (whole.*skin)->Height);
+        EXPECT_TRUE((layout.*skin)->Data.empty()) << "pixels read";
+    }
+    ASSERT_EQ(layout.Frames.size(), 2u);
+    for (std::size_t f = 0; f < 2; ++f) {
+        EXPECT_EQ(layout.Frames[f].NameText(), whole.Frames[f].NameText());
+        EXPECT_EQ(std::memcmp(&layout.Frames[f].BBoxMax, &whole.Frames[f].BBoxMax,
+                      sizeof(TMDLPackedVertex)),
+            0);
+        EXPECT_TRUE(layout.Frames[f].Vertices.empty()) << "vertices read";
+    }
+}
+
 TEST(MDLReader, RefusesEveryTruncationAndTrailingBytes)
 {
     const std::vector<std::uint8_t> bytes = SampleModelBytes();
-    for (std::size_t size = 0; size < bytes.size(); ++size) {
-        TMDLModel mdl;
-        EXPECT_THROW(mdl.LoadFromBytes(bytes.data(), size), EMDLFormatError) << size;
-    }
+    for (std::size_t size = 0; size < bytes.size(); ++size)
+        EXPECT_NE(LoadError(std::vector<std::uint8_t>(
+                      bytes.begin(), bytes.begin() + std::ptrdiff_t(size))),
+            "")
+            << size;
     std::vector<std::uint8_t> longer = bytes;
     longer.push_back(0);
     EXPECT_EQ(LoadError(longer), "The MDL5 file has 1 bytes after its last frame.");

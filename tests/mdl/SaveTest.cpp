@@ -77,7 +77,7 @@ void BuildSmallModel(TMDLModel& model)
     model.SkinVerts->Items = { { 1, 2 }, { 0x1234, 0xFFFF } };
     model.Triangles = std::make_unique<TMDLTriangles>();
     model.Triangles->Items = { { { 1, 0, 1 }, { 0, 1, 0x0203 } } };
-    model.Triangles->MaterialNames = { "never written" };
+    model.Triangles->MaterialNames = { model.Triangles->MaterialNameTable.Add("never written") };
     model.Frames.assign(2, TMDLFrame());
     model.Frames[0].BBoxMin = { { 1, 2, 3 }, 0, 0 };
     model.Frames[0].BBoxMax = { { 0x100, 0x200, 0x300 }, 0, 0 };

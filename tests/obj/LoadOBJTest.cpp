@@ -199,7 +199,7 @@ TEST_F(LoadOBJ, GivesIdenticalModelsForEveryLineEnd)
         for (const TOBJUV& uv : m.UVs)
             s += std::to_string(uv.U) + "," + std::to_string(uv.V) + ";";
         for (const TOBJFace& f : m.Faces) {
-            s += f.MaterialName + ":" + std::to_string(f.CornerCount);
+            s += m.MaterialNameTable.Name(f.MaterialName) + ":" + std::to_string(f.CornerCount);
             for (const TOBJCorner& c : f.Corners) {
                 s += " " + std::to_string(c.Vertex) + "/" + std::to_string(c.UV) + "/"
                     + std::to_string(c.Normal);
@@ -253,7 +253,7 @@ TEST_F(LoadOBJ, SharesFourDefaultUVsPerMaterial)
               "f 1//1 2//1 3//1\r\n",
         "newmtl stone\r\nKd 0.5 0.5 0.5\r\nnewmtl wood\r\n");
     ASSERT_EQ(Model.FaceCount(), 6);
-    EXPECT_EQ(Model.Faces[0].MaterialName, "");
+    EXPECT_EQ(Model.MaterialNameTable.Name(Model.Faces[0].MaterialName), "");
     EXPECT_EQ(Model.Faces[0].Corners[0].UV, NoUV);
 
     // Made once for stone (UVs 5 to 8), once for wood (9 to 12).
@@ -274,7 +274,7 @@ TEST_F(LoadOBJ, SharesFourDefaultUVsPerMaterial)
     ExpectCorner(Model.Faces[3].Corners[0], 1, 2, 1);
     EXPECT_EQ(Model.Faces[3].Corners[1].UV, NoUV);
     EXPECT_EQ(Model.Faces[3].Corners[2].UV, 4);
-    EXPECT_EQ(Model.Faces[4].MaterialName, "Stone");
+    EXPECT_EQ(Model.MaterialNameTable.Name(Model.Faces[4].MaterialName), "Stone");
     EXPECT_EQ(Model.Faces[4].Corners[0].UV, NoUV);
 }
 
@@ -283,10 +283,10 @@ TEST_F(LoadOBJ, ChangesTheMaterialOfLaterFacesOnly)
     Load(std::string(kThreeVertices)
         + "f 1/1/1 2/2/1 3/3/1\r\nusemtl a b\r\nf 1/1/1 2/2/1 3/3/1\r\n"
           "usemtl\r\nf 1/1/1 2/2/1 3/3/1\r\n");
-    EXPECT_EQ(Model.Faces[0].MaterialName, "");
+    EXPECT_EQ(Model.MaterialNameTable.Name(Model.Faces[0].MaterialName), "");
     // Names end at the first blank.
-    EXPECT_EQ(Model.Faces[1].MaterialName, "a");
-    EXPECT_EQ(Model.Faces[2].MaterialName, "");
+    EXPECT_EQ(Model.MaterialNameTable.Name(Model.Faces[1].MaterialName), "a");
+    EXPECT_EQ(Model.MaterialNameTable.Name(Model.Faces[2].MaterialName), "");
 }
 
 TEST_F(LoadOBJ, ReadsMaterials)

@@ -111,8 +111,8 @@ TEST_F(ParallelRead, GivesWhatOnePassGivesWhateverTheLineEnds)
     EXPECT_EQ(model.UVCount(), 400);
     EXPECT_EQ(model.FaceCount(), 397);
     EXPECT_EQ(model.Faces[6].Corners[2].Vertex, 8); // -3 after 10 vertices
-    EXPECT_EQ(model.Faces[6].MaterialName, "");
-    EXPECT_EQ(model.Faces[8].MaterialName, "mat1");
+    EXPECT_EQ(model.MaterialNameTable.Name(model.Faces[6].MaterialName), "");
+    EXPECT_EQ(model.MaterialNameTable.Name(model.Faces[8].MaterialName), "mat1");
 
     for (const std::string lineEnd : { "\r\n", "\n", "\r" })
         ExpectSameAsOnePass(Mesh(400, lineEnd), "a mesh");

@@ -60,7 +60,7 @@ void AddMaterial(
 void AddFace(TOBJModel& model, const std::string& materialName, std::initializer_list<int> uvs)
 {
     TOBJFace face {};
-    face.MaterialName = materialName;
+    face.MaterialName = model.MaterialNameTable.Add(materialName);
     for (int uv : uvs)
         face.Corners[face.CornerCount++].UV = uv;
     model.Faces.push_back(face);
