@@ -16,6 +16,7 @@
 #include <new>
 
 #include "image/PixelFormat.h"
+#include "image/TextureFile.h"
 #include "util/AtomicFile.h"
 #include "util/ByteStream.h"
 #include "util/Errors.h"
@@ -363,20 +364,7 @@ void TBitmap::DecodeBmp(std::vector<std::uint8_t> bytes)
 
 void TBitmap::LoadBmpFile(const std::string& path)
 {
-    std::uint64_t size = 0;
-    TFileDescriptor file;
-    try {
-        file = OpenRegularFile(path, size);
-    } catch (const EInOutError&) {
-        throw EFOpenError(FormatMessage(Tr(SFOpenError), path));
-    }
-    std::vector<std::uint8_t> bytes(
-        static_cast<std::size_t>(std::min(size, MaxStoreBytes + HeaderAllowance)));
-    // A file that shrinks while it is read ends early: that too is a read error.
-    if (ReadAt(file.Get(), bytes.data(), bytes.size(), 0) != std::int64_t(bytes.size()))
-        throw EReadError(Tr(SReadError));
-    file.Close();
-    DecodeBmp(std::move(bytes));
+    DecodeBmp(ImageDetail::ReadImageFile(path, MaxStoreBytes + HeaderAllowance));
 }
 
 std::vector<std::uint8_t> TBitmap::EncodeBmpHeaders() const

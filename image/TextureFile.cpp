@@ -115,7 +115,7 @@ void DecodeTexture(TBitmap& Image, TTextureFormat Format, const std::vector<std:
     ImageDetail::FailTexture(Name, "only BMP, PNG, JPEG and TGA files are read");
 }
 
-void LoadTextureFile(TBitmap& Image, const std::string& Path)
+std::vector<std::uint8_t> ImageDetail::ReadImageFile(const std::string& Path, std::uint64_t Limit)
 {
     std::uint64_t size = 0;
     TFileDescriptor file;
@@ -124,9 +124,15 @@ void LoadTextureFile(TBitmap& Image, const std::string& Path)
     } catch (const EInOutError&) {
         throw EFOpenError(FormatMessage(Tr(SFOpenError), Path));
     }
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::min(size, MaxTextureFileBytes)));
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::min(size, Limit)));
+    // A file that shrinks while it is read ends early: that too is a read error.
     if (ReadAt(file.Get(), bytes.data(), bytes.size(), 0) != std::int64_t(bytes.size()))
         throw EReadError(Tr(SReadError));
-    file.Close();
-    DecodeTexture(Image, TextureFormatOf(Path), bytes, Path);
+    return bytes;
+}
+
+void LoadTextureFile(TBitmap& Image, const std::string& Path)
+{
+    DecodeTexture(
+        Image, TextureFormatOf(Path), ImageDetail::ReadImageFile(Path, MaxTextureFileBytes), Path);
 }

@@ -66,6 +66,12 @@ private:
     std::vector<std::uint8_t> FBytes;
 };
 
+// The bytes of the image file at Path, at most Limit of them (a decoder
+// finds a longer file's picture within them or refuses it). EFOpenError when
+// it cannot be opened or is no regular file, EReadError when it shrinks
+// while read.
+std::vector<std::uint8_t> ReadImageFile(const std::string& Path, std::uint64_t Limit);
+
 // EInvalidGraphic with SInvalidTexture for Name and Reason.
 [[noreturn]] void FailTexture(const std::string& Name, const std::string& Reason);
 
