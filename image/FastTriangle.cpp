@@ -324,37 +324,29 @@ private:
             // Under a coverage the interior comes after the pen, which
             // then keeps its pixels.
             if (!FCover)
-                FillBrush(py, row, cover.FillX0, cover.FillX1);
+                Fill(FBrushRun, FBrush, py, row, cover.FillX0, cover.FillX1);
             // Each run of covered columns; nearly always one.
             for (std::uint64_t mask = cover.Mask; mask;) {
                 const int from = LowestBit(mask);
                 const std::uint64_t beyond = ~(mask >> from);
                 const int to = beyond ? LowestBit(beyond) + from : Window;
-                FillPen(py, row, FBase + from, FBase + to);
+                Fill(FPenRun, FPen, py, row, FBase + from, FBase + to);
                 mask &= to < Window ? ~std::uint64_t(0) << to : 0;
             }
             if (FCover)
-                FillBrush(py, row, cover.FillX0, cover.FillX1);
+                Fill(FBrushRun, FBrush, py, row, cover.FillX0, cover.FillX1);
         }
     }
 
-    void FillBrush(std::int32_t py, std::uint8_t* row, std::int32_t x0, std::int32_t x1) const
+    // From the run of the colour when there is one, else pixel by pixel.
+    void Fill(const TPixelRun24* run, const std::uint32_t* value, std::int32_t py,
+        std::uint8_t* row, std::int32_t x0, std::int32_t x1) const
     {
         FillSpan(FCover, py, x0, x1, [&](std::int32_t a, std::int32_t b) {
-            if (FBrushRun)
-                FBrushRun->Fill(row, a, b);
+            if (run)
+                run->Fill(row, a, b);
             else
-                FFormat.Fill(row, a, b, *FBrush);
-        });
-    }
-
-    void FillPen(std::int32_t py, std::uint8_t* row, std::int32_t x0, std::int32_t x1) const
-    {
-        FillSpan(FCover, py, x0, x1, [&](std::int32_t a, std::int32_t b) {
-            if (FPenRun)
-                FPenRun->Fill(row, a, b);
-            else
-                FFormat.Fill(row, a, b, *FPen);
+                FFormat.Fill(row, a, b, *value);
         });
     }
 
