@@ -12,11 +12,13 @@
 #include <vector>
 
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include "app/ConversionCommand.h"
 #include "app/ModelExport.h"
 #include "app/ModelInfo.h"
+#include "util/FileIO.h"
 #include "util/Printable.h"
 #include "util/ReadFiles.h"
 
@@ -198,13 +200,38 @@ int Export(const std::string& FileName, const std::string& OutDir, bool Force)
                     + "; add --force to replace " + (existing.size() == 1 ? "it." : "them."));
         }
         const TExportNames& names = exporter.Names();
+        // A model of many frames, each repeating the texture coordinates
+        // and triangles, may need far more room than its file takes.
+        const std::uint64_t needed = exporter.EstimatedBytes();
+        struct statvfs room = {};
+        // The folder, or the nearest one above it that is there yet.
+        std::filesystem::path folder = names.Dir.empty() ? "." : names.Dir;
+        std::error_code failure;
+        while (!std::filesystem::exists(folder, failure) && folder.has_relative_path())
+            folder
+                = folder.has_filename() ? folder.parent_path() : folder.parent_path().parent_path();
+        if (folder.empty())
+            folder = ".";
+        if (::statvfs(folder.c_str(), &room) == 0
+            && needed > std::uint64_t(room.f_bavail) * room.f_frsize)
+            return Fail("The export needs about " + std::to_string((needed >> 20) + 1)
+                + " MiB, but " + Printable(folder.string()) + " has "
+                + std::to_string((std::uint64_t(room.f_bavail) * room.f_frsize) >> 20)
+                + " MiB free.");
         exporter.Write();
 
         if (names.Renamed)
             std::cout << "The files are named " << Printable(names.BaseName)
                       << "_N.obj: a conversion reads the name up to its first \"_\".\n";
-        for (const std::string& file : files)
-            std::cout << "Wrote " << Printable(file) << "\n";
+        // The frame files first, as one line however many there are.
+        const std::size_t frames = model.Frames.size();
+        if (frames == 1)
+            std::cout << "Wrote " << Printable(files[0]) << "\n";
+        else if (frames > 1)
+            std::cout << "Wrote " << Printable(files[0]) << " ... "
+                      << Printable(NamePart(files[frames - 1])) << " (" << frames << " frames)\n";
+        for (std::size_t i = frames; i < files.size(); ++i)
+            std::cout << "Wrote " << Printable(files[i]) << "\n";
         if (exporter.SkippedTriangles() > 0)
             std::cout << exporter.SkippedTriangles()
                       << " triangles name vertices the frames do not have and were left out.\n";

@@ -67,10 +67,9 @@ std::string MaterialColour(const TMDLModel& Model)
 {
     const std::string white = "Kd 1 1 1";
     const std::vector<const TMDLSkin5*> skins = Model.FileSkins();
-    if (skins.size() < 2 || skins[0]->SkinType != SkinType8888
-        || skins[1]->SkinType != SkinType888 || skins[1]->Width != skins[0]->Width
-        || skins[1]->Height != skins[0]->Height || !skins[1]->Decodable() || !Model.Triangles
-        || !Model.SkinVerts)
+    if (skins.size() < 2 || skins[0]->SkinType != SkinType8888 || skins[1]->SkinType != SkinType888
+        || skins[1]->Width != skins[0]->Width || skins[1]->Height != skins[0]->Height
+        || !skins[1]->Decodable() || !Model.Triangles || !Model.SkinVerts)
         return white;
     const TMDLSkin5& colours = *skins[1];
     const std::vector<TMDLSkinVert>& verts = Model.SkinVerts->Items;
@@ -90,8 +89,8 @@ std::string MaterialColour(const TMDLModel& Model)
         const auto py = static_cast<std::int64_t>(std::floor(y / 3));
         if (!known || px >= colours.Width || py >= colours.Height)
             continue;
-        const std::uint8_t* pixel
-            = colours.Data.data() + (std::size_t(py) * std::size_t(colours.Width) + std::size_t(px)) * 3;
+        const std::uint8_t* pixel = colours.Data.data()
+            + (std::size_t(py) * std::size_t(colours.Width) + std::size_t(px)) * 3;
         // The converter takes trunc(256 x Kd) of each channel: the middle of
         // the level's interval gives the level back.
         std::string kd = "Kd";
@@ -388,6 +387,19 @@ void WriteText(const std::string& Path, const std::string& Text)
 }
 
 } // namespace
+
+std::uint64_t TModelExport::EstimatedBytes() const
+{
+    std::uint64_t bytes = MTL().size() + FrameNames().size();
+    if (!FModel.Frames.empty())
+        bytes += std::uint64_t(FrameOBJ(0).size()) * FModel.Frames.size();
+    if (const TMDLSkin5* dds = DDSSkin())
+        bytes += dds->Data.size();
+    else if (FMaterial)
+        bytes
+            += std::uint64_t(TBitmap::StrideFor(FTextureWidth, 24)) * std::uint64_t(FTextureHeight);
+    return bytes;
+}
 
 void TModelExport::Write() const
 {

@@ -72,6 +72,11 @@ public:
     // truncates back to pixel Pixel, which may lie outside 0..Size.
     static float TextureCoordinate(std::int32_t Pixel, std::int32_t Size);
 
+    // About how many bytes Write writes: frame 0's file as many times as
+    // there are frames, and the texture. A small model file of many frames
+    // can make a very large export.
+    std::uint64_t EstimatedBytes() const;
+
     // Makes the folder when it is missing and writes every file; each
     // replaces what is at its name (links there included) only once
     // complete.
