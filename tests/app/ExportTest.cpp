@@ -42,7 +42,13 @@ void Export(const std::string& MDLFile, const std::string& OutDir)
 {
     TMDLModel model;
     model.LoadFromFile(MDLFile);
-    TModelExport(model, TExportNames::For(MDLFile, OutDir)).Write();
+    const TModelExport exporter(model, TExportNames::For(MDLFile, OutDir));
+    exporter.Write();
+    // The room asked for before writing is about what was written.
+    std::uint64_t written = 0;
+    for (const std::string& file : exporter.Files())
+        written += std::filesystem::file_size(file);
+    EXPECT_NEAR(double(exporter.EstimatedBytes()), double(written), written * 0.05 + 1024);
 }
 
 // The file's bytes split at its sections: the header, each skin, and the
