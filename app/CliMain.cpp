@@ -232,9 +232,11 @@ int Export(const std::string& FileName, const std::string& OutDir, bool Force)
                       << Printable(NamePart(files[frames - 1])) << " (" << frames << " frames)\n";
         for (std::size_t i = frames; i < files.size(); ++i)
             std::cout << "Wrote " << Printable(files[i]) << "\n";
-        if (exporter.SkippedTriangles() > 0)
-            std::cout << exporter.SkippedTriangles()
-                      << " triangles name vertices the frames do not have and were left out.\n";
+        if (const std::size_t skipped = exporter.SkippedTriangles())
+            std::cout << "Left out " << skipped
+                      << (skipped == 1 ? " triangle that names a vertex"
+                                       : " triangles that name vertices")
+                      << " the frames do not have.\n";
         if (exporter.DDSSkin())
             std::cout << "The first skin is a DDS file, written as it is; a conversion does not "
                          "read DDS textures.\n";
