@@ -507,6 +507,14 @@ TFuzzVerdict FuzzMDL(const std::uint8_t* Data, std::size_t Size)
     const std::vector<std::uint8_t> bytes = mdl.SaveToBytes();
     Check(bytes.size() == Size && std::memcmp(bytes.data(), Data, Size) == 0,
         "a loaded model writes other bytes than it was read from");
+    // Every skin read whole can be shown, but a DDS file, one colour a pixel.
+    for (const TMDLSkin5* skin : mdl.FileSkins()) {
+        const bool shown = skin->SkinType != SkinTypeDDS;
+        Check(skin->Decodable() == shown, "a skin read whole cannot be shown, or a DDS skin can");
+        const std::size_t colours = skin->DecodeColours().size();
+        Check(colours == (shown ? std::size_t(skin->Width) * std::size_t(skin->Height) : 0),
+            "a skin decodes to other than one colour a pixel, or none when it cannot be shown");
+    }
     std::ostringstream description, layoutDescription;
     DescribeMDL(mdl, "in.mdl", Size, description);
     DescribeMDL(layout, "in.mdl", Size, layoutDescription);
