@@ -153,8 +153,8 @@ public:
     // What the pixels are, in a few words ("16-bit 5-6-5"); empty for an
     // unknown type.
     static const char* TypeName(std::int32_t SkinType);
-    // Whether the pixels can be shown: every known type but DDS, with all
-    // of its bytes.
+    // Whether the pixels can be shown: every known type but DDS, with the
+    // bytes of at least its first level.
     bool Decodable() const;
     // The first level as 0xAARRGGBB, rows from the top. A type without alpha
     // gives 255; palette indices give grey levels, since the file keeps no
@@ -264,8 +264,9 @@ public:
     // The skins the writer writes, in file order: as many of the existing
     // ones as the header counts.
     std::vector<const TMDLSkin5*> FileSkins() const;
-    // A packed vertex's position, packed x Scale + Offset per file axis
-    // (exact product, one rounding to single precision).
+    // A packed vertex's position, packed x Scale + Offset per file axis: the
+    // exact product and the sum in double precision, then single; the same
+    // on every machine.
     TVec3 DecodePosition(const TMDLPackedVertex& Vertex) const;
 
     // Raises ERangeError when the OBJ model has more vertices or texture
