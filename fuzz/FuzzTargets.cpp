@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "app/ConversionCommand.h"
+#include "app/ModelExport.h"
 #include "app/ModelInfo.h"
 #include "image/Bitmap.h"
 #include "image/TextureFile.h"
@@ -514,6 +515,26 @@ TFuzzVerdict FuzzMDL(const std::uint8_t* Data, std::size_t Size)
         const std::size_t colours = skin->DecodeColours().size();
         Check(colours == (shown ? std::size_t(skin->Width) * std::size_t(skin->Height) : 0),
             "a skin decodes to other than one colour a pixel, or none when it cannot be shown");
+    }
+    // Frame 0 exported reads back as an OBJ file of the model's vertices,
+    // its skin vertices as texture coordinates, and every triangle that
+    // names vertices the frame has.
+    if (!mdl.Frames.empty()) {
+        const TModelExport exporter(mdl, TExportNames::For(Scratch().File("in.mdl"), ""));
+        const std::string text = exporter.FrameOBJ(0);
+        const std::string objFile = Scratch().File("in_0.obj");
+        WriteFile(objFile, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+        TOBJModel obj;
+        try {
+            obj.LoadOBJ(objFile, std::string());
+        } catch (const EConvertError& failure) {
+            FuzzFinding(std::string("an exported frame does not read back: ") + failure.what());
+        }
+        Check(obj.VertexCount() == mdl.Header.NumVerts
+                && obj.UVCount() == (mdl.SkinVerts ? mdl.SkinVerts->Count() : 0)
+                && std::size_t(obj.TriangleCount) + exporter.SkippedTriangles()
+                    == std::size_t(mdl.Header.NumTris),
+            "an exported frame reads back with other counts");
     }
     std::ostringstream description, layoutDescription;
     DescribeMDL(mdl, "in.mdl", Size, description);
