@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 
 #include "image/Bitmap.h"
@@ -17,6 +18,7 @@ namespace {
 // The scale of an axis whose coordinates the converter packs as they are.
 constexpr float UnitScale = 0.01f;
 constexpr double PackedHalfRange = 32767.0;
+constexpr std::uint32_t PackedMax = 65535;
 
 void Append(std::string& Out, float Value)
 {
@@ -165,6 +167,18 @@ TModelExport::TModelExport(const TMDLModel& Model, TExportNames Names)
     : FModel(Model)
     , FNames(std::move(Names))
 {
+    // A scale that is no number, or so large that positions overflow single
+    // precision, leaves no coordinate to write.
+    const float scale[3] = { Model.Header.Scale.X, Model.Header.Scale.Y, Model.Header.Scale.Z };
+    for (int axis = 0; axis < 3; ++axis) {
+        if (!std::isfinite(Coordinate(0, scale[axis]))
+            || !std::isfinite(Coordinate(PackedMax, scale[axis]))) {
+            char value[32];
+            std::snprintf(value, sizeof value, "%g", double(scale[axis]));
+            throw ERangeError(std::string("The model's scale on the file's ") + "XYZ"[axis]
+                + " axis is " + value + ": its positions cannot be written as OBJ coordinates.");
+        }
+    }
     const std::vector<const TMDLSkin5*> skins = Model.FileSkins();
     FSkin = skins.empty() ? nullptr : skins.front();
     if (FSkin && FSkin->SkinType == SkinTypeDDS) {

@@ -38,6 +38,9 @@ struct TExportNames
 class TModelExport
 {
 public:
+    // ERangeError when a scale of the header leaves positions that single
+    // precision cannot hold (not a number, infinite, or near the largest
+    // single).
     TModelExport(const TMDLModel& Model, TExportNames Names);
 
     const TExportNames& Names() const { return FNames; }

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <sstream>
 #include <system_error>
 #include <typeinfo>
@@ -519,9 +520,17 @@ TFuzzVerdict FuzzMDL(const std::uint8_t* Data, std::size_t Size)
     // Frame 0 exported reads back as an OBJ file of the model's vertices,
     // its skin vertices as texture coordinates, and every triangle that
     // names vertices the frame has.
-    if (!mdl.Frames.empty()) {
-        const TModelExport exporter(mdl, TExportNames::For(Scratch().File("in.mdl"), ""));
-        const std::string text = exporter.FrameOBJ(0);
+    bool exportable = !mdl.Frames.empty();
+    std::unique_ptr<TModelExport> exporter;
+    try {
+        exporter
+            = std::make_unique<TModelExport>(mdl, TExportNames::For(Scratch().File("in.mdl"), ""));
+    } catch (const ERangeError&) {
+        // A scale beyond single precision, refused with its axis named.
+        exportable = false;
+    }
+    if (exportable) {
+        const std::string text = exporter->FrameOBJ(0);
         const std::string objFile = Scratch().File("in_0.obj");
         WriteFile(objFile, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
         TOBJModel obj;
@@ -532,7 +541,7 @@ TFuzzVerdict FuzzMDL(const std::uint8_t* Data, std::size_t Size)
         }
         Check(obj.VertexCount() == mdl.Header.NumVerts
                 && obj.UVCount() == (mdl.SkinVerts ? mdl.SkinVerts->Count() : 0)
-                && std::size_t(obj.TriangleCount) + exporter.SkippedTriangles()
+                && std::size_t(obj.TriangleCount) + exporter->SkippedTriangles()
                     == std::size_t(mdl.Header.NumTris),
             "an exported frame reads back with other counts");
     }

@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <initializer_list>
+#include <tuple>
 #include <utility>
 
 #include <gtest/gtest.h>
@@ -268,36 +269,23 @@ TEST(MDLReader, ReadsEverySkinTypeAndFrameFormOfTheEnginesFiles)
         EXPECT_EQ(mdl.MoreSkins.size(), file.Skins.size() > 2 ? file.Skins.size() - 2 : 0);
         for (std::size_t s = 0; s < skins.size(); ++s) {
             const TSkinCase& want = file.Skins[s];
-            EXPECT_EQ(skins[s]->SkinType, want.Type);
-            EXPECT_EQ(skins[s]->Width, want.Width);
-            EXPECT_EQ(skins[s]->Height, want.Height);
-            ASSERT_EQ(skins[s]->Data.size(), want.Bytes) << "skin " << s;
-            EXPECT_EQ(skins[s]->Data, SkinPattern(s, want.Bytes));
+            EXPECT_EQ(std::make_tuple(skins[s]->SkinType, skins[s]->Width, skins[s]->Height),
+                std::make_tuple(want.Type, want.Width, want.Height));
+            EXPECT_EQ(skins[s]->Data, SkinPattern(s, want.Bytes)) << "skin " << s;
         }
-        ASSERT_TRUE(mdl.SkinVerts);
         EXPECT_EQ(mdl.SkinVerts->Items[2].SignedU(), -1);
-        EXPECT_EQ(mdl.SkinVerts->Items[2].U, 65535);
-        EXPECT_EQ(mdl.SkinVerts->Items[2].V, 5);
-        ASSERT_EQ(mdl.Triangles->Count(), 1);
-        EXPECT_EQ(mdl.Triangles->Items[0].VertexIndex[2], 1);
-        EXPECT_EQ(mdl.Triangles->Items[0].UVIndex[2], 2);
         ASSERT_EQ(mdl.Frames.size(), file.FrameTypes.size());
         for (std::size_t f = 0; f < mdl.Frames.size(); ++f) {
             const TMDLFrame& frame = mdl.Frames[f];
             const bool small = file.FrameTypes[f] == 0;
-            EXPECT_EQ(frame.FrameType, file.FrameTypes[f]);
             EXPECT_EQ(frame.Packed8(), small);
             EXPECT_EQ(frame.NameText(), "frame" + std::to_string(f));
             ASSERT_EQ(frame.Count(), BuiltVerts);
             for (int v = 0; v < BuiltVerts; ++v) {
                 const TMDLPackedVertex want = BuiltVertex(f, v, small);
-                const TMDLPackedVertex& got = frame.Vertices[std::size_t(v)];
-                for (int k = 0; k < 3; ++k)
-                    EXPECT_EQ(got.Coord[k], want.Coord[k]) << "frame " << f << " vertex " << v;
-                EXPECT_EQ(got.NormalIndex, want.NormalIndex);
-                EXPECT_EQ(got.Pad, want.Pad);
+                EXPECT_EQ(std::memcmp(&frame.Vertices[std::size_t(v)], &want, sizeof want), 0)
+                    << "frame " << f << " vertex " << v;
             }
-            EXPECT_EQ(frame.BBoxMax.Coord[0], BuiltVertex(f, 1, small).Coord[0]);
         }
         EXPECT_EQ(mdl.SaveToBytes(), built.Bytes);
 
