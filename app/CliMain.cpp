@@ -33,7 +33,7 @@ const char* const UsageText = "Usage: tarvex-cli convert INPUT.obj [OUTPUT.mdl]\
                               "  or:  tarvex-cli --help | --version\n";
 
 const char* const HelpText
-    = "Converts a Wavefront OBJ mesh with its MTL materials and BMP textures into\n"
+    = "Converts a Wavefront OBJ mesh with its MTL materials and textures into\n"
       "one 3DGS MDL5 model; describes MDL5 files and turns them back into OBJ.\n"
       "\n"
       "  convert INPUT.obj [OUTPUT.mdl]\n"
@@ -56,9 +56,9 @@ const char* const HelpText
       "  --help     display this help and exit\n"
       "  --version  output version information and exit\n"
       "\n"
-      "Exit status: 0 on success, 1 when the conversion or the reading fails or\n"
-      "the log could not be written (a closed pipe: the model is still saved),\n"
-      "2 on bad usage.\n";
+      "Exit status: 0 on success, 1 when the conversion, the reading or the export\n"
+      "fails or the log could not be written (a closed pipe: the model is still\n"
+      "saved), 2 on bad usage.\n";
 
 // The window's services on a terminal: the log to standard output as it
 // happens, the progress on one rewritten line of standard error.
