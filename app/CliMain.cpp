@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <new>
 #include <sstream>
@@ -11,11 +12,15 @@
 #include <vector>
 
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include "app/ConversionCommand.h"
+#include "app/ModelExport.h"
 #include "app/ModelInfo.h"
+#include "util/FileIO.h"
 #include "util/Printable.h"
+#include "util/ReadFiles.h"
 
 namespace {
 
@@ -24,11 +29,12 @@ const char* const Version = TARVEX_VERSION;
 
 const char* const UsageText = "Usage: tarvex-cli convert INPUT.obj [OUTPUT.mdl]\n"
                               "  or:  tarvex-cli info FILE.mdl\n"
+                              "  or:  tarvex-cli export [--force] FILE.mdl [OUTDIR]\n"
                               "  or:  tarvex-cli --help | --version\n";
 
 const char* const HelpText
-    = "Converts a Wavefront OBJ mesh with its MTL materials and BMP textures into\n"
-      "one 3DGS MDL5 model, and describes MDL5 files.\n"
+    = "Converts a Wavefront OBJ mesh with its MTL materials and textures into\n"
+      "one 3DGS MDL5 model; describes MDL5 files and turns them back into OBJ.\n"
       "\n"
       "  convert INPUT.obj [OUTPUT.mdl]\n"
       "      Reads INPUT.obj and, beside it, BASE.mtl, where BASE is the file name\n"
@@ -40,13 +46,19 @@ const char* const HelpText
       "      output; the reading progress to standard error when it is a terminal.\n"
       "  info FILE.mdl\n"
       "      Prints the header, skins, counts and frames of an MDL5 file.\n"
+      "  export [--force] FILE.mdl [OUTDIR]\n"
+      "      Writes the model as NAME_0.obj, NAME_1.obj, ... (one per frame),\n"
+      "      NAME.mtl, NAME_skin.bmp (the first skin) and NAME.fns (the frame\n"
+      "      names) into OUTDIR, by default FILE's folder; NAME is FILE's name\n"
+      "      without extension, with \"_\" made \"-\". Converting NAME_0.obj gives\n"
+      "      the model back. Existing files are replaced only with --force.\n"
       "\n"
       "  --help     display this help and exit\n"
       "  --version  output version information and exit\n"
       "\n"
-      "Exit status: 0 on success, 1 when the conversion or the reading fails or\n"
-      "the log could not be written (a closed pipe: the model is still saved),\n"
-      "2 on bad usage.\n";
+      "Exit status: 0 on success, 1 when the conversion, the reading or the export\n"
+      "fails or the log could not be written (a closed pipe: the model is still\n"
+      "saved), 2 on bad usage.\n";
 
 // The window's services on a terminal: the log to standard output as it
 // happens, the progress on one rewritten line of standard error.
@@ -156,6 +168,101 @@ int Info(const std::string& FileName)
     return 0;
 }
 
+std::string Joined(const std::vector<std::string>& Names)
+{
+    std::string text;
+    for (std::size_t i = 0; i < Names.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == Names.size() ? " and " : ", ") + Printable(Names[i]);
+    return text;
+}
+
+int Export(const std::string& FileName, const std::string& OutDir, bool Force)
+{
+    try {
+        // The model file is noted as it is read: no file of the export may
+        // replace it, --force or not.
+        TReadFiles reads;
+        TMDLModel model;
+        model.LoadFromFile(FileName);
+        const TModelExport exporter(model, TExportNames::For(FileName, OutDir));
+        const std::vector<std::string> files = exporter.Files();
+        for (const std::string& file : files)
+            reads.CheckNotRead(file);
+        if (!Force) {
+            std::vector<std::string> existing;
+            for (const std::string& file : files) {
+                struct stat info = {};
+                if (::lstat(file.c_str(), &info) == 0)
+                    existing.push_back(file);
+            }
+            if (!existing.empty())
+                return Fail(Joined(existing) + (existing.size() == 1 ? " exists" : " exist")
+                    + "; add --force to replace " + (existing.size() == 1 ? "it." : "them."));
+        }
+        const TExportNames& names = exporter.Names();
+        // A model of many frames, each repeating the texture coordinates
+        // and triangles, may need far more room than its file takes.
+        const std::uint64_t needed = exporter.EstimatedBytes();
+        struct statvfs room = {};
+        // The folder, or the nearest one above it that is there yet.
+        std::filesystem::path folder = names.Dir.empty() ? "." : names.Dir;
+        std::error_code failure;
+        while (!std::filesystem::exists(folder, failure) && folder.has_relative_path())
+            folder
+                = folder.has_filename() ? folder.parent_path() : folder.parent_path().parent_path();
+        if (folder.empty())
+            folder = ".";
+        if (::statvfs(folder.c_str(), &room) == 0
+            && needed > std::uint64_t(room.f_bavail) * room.f_frsize)
+            return Fail("The export needs about " + std::to_string((needed >> 20) + 1)
+                + " MiB, but " + Printable(folder.string()) + " has "
+                + std::to_string((std::uint64_t(room.f_bavail) * room.f_frsize) >> 20)
+                + " MiB free.");
+        exporter.Write();
+
+        if (names.Renamed)
+            std::cout << "The files are named " << Printable(names.BaseName)
+                      << "_N.obj: a conversion reads the name up to its first \"_\".\n";
+        // The frame files first, as one line however many there are.
+        const std::size_t frames = model.Frames.size();
+        if (frames == 1)
+            std::cout << "Wrote " << Printable(files[0]) << "\n";
+        else if (frames > 1)
+            std::cout << "Wrote " << Printable(files[0]) << " ... "
+                      << Printable(NamePart(files[frames - 1])) << " (" << frames << " frames)\n";
+        for (std::size_t i = frames; i < files.size(); ++i)
+            std::cout << "Wrote " << Printable(files[i]) << "\n";
+        if (const std::size_t skipped = exporter.SkippedTriangles())
+            std::cout << "Left out " << skipped
+                      << (skipped == 1 ? " triangle that names a vertex"
+                                       : " triangles that name vertices")
+                      << " the frames do not have.\n";
+        if (exporter.DDSSkin())
+            std::cout << "The first skin is a DDS file, written as it is; a conversion does not "
+                         "read DDS textures.\n";
+        // Converting the first frame without naming an output writes
+        // NAME.mdl in that folder, which may be the very file exported.
+        struct stat source = {};
+        struct stat target = {};
+        const std::string back = names.Dir + names.BaseName + ".mdl";
+        if (!model.Frames.empty() && ::stat(FileName.c_str(), &source) == 0
+            && ::stat(back.c_str(), &target) == 0 && source.st_dev == target.st_dev
+            && source.st_ino == target.st_ino)
+            std::cout << "Converting " << Printable(names.FrameFile(0))
+                      << " back without naming an output would replace " << Printable(FileName)
+                      << ".\n";
+    } catch (const std::filesystem::filesystem_error& failure) {
+        return Fail(
+            Printable(failure.path1().string()) + ": " + Printable(failure.code().message()));
+    } catch (const std::exception& failure) {
+        return Fail(FailureText(failure));
+    }
+    std::cout.flush();
+    if (!std::cout)
+        return Fail("cannot write to standard output.");
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -171,6 +278,7 @@ int main(int argc, char** argv)
 
     std::vector<std::string> operands;
     bool optionsEnd = false;
+    bool force = false;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         if (!optionsEnd && argument == "--") {
@@ -183,6 +291,8 @@ int main(int argc, char** argv)
                       << "This is free software: you are free to change and redistribute it.\n"
                       << "There is NO WARRANTY, to the extent permitted by law.\n";
             return 0;
+        } else if (!optionsEnd && argument == "--force") {
+            force = true;
         } else if (!optionsEnd && argument.size() > 1 && argument[0] == '-') {
             return BadUsage("unknown option '" + argument + "'");
         } else {
@@ -200,6 +310,15 @@ int main(int argc, char** argv)
         if (operands.size() == 3 && operands[2].empty())
             return BadUsage("the MDL file name is empty");
         return Convert(operands[1], operands.size() == 3 ? operands[2] : std::string());
+    }
+    if (force && command != "export")
+        return BadUsage("--force belongs to export");
+    if (command == "export") {
+        if (operands.size() < 2 || operands.size() > 3)
+            return BadUsage("export takes an MDL file and an optional folder");
+        if (operands[1].empty() || (operands.size() == 3 && operands[2].empty()))
+            return BadUsage("a file or folder name is empty");
+        return Export(operands[1], operands.size() == 3 ? operands[2] : std::string(), force);
     }
     if (command == "info") {
         if (operands.size() != 2)

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <vector>
 
 #include "mdl/MDLClass.h"
 
@@ -64,16 +65,22 @@ void Field(std::ostream& Out, const char* Name, std::int64_t Value)
     Field(Out, Name, std::to_string(Value));
 }
 
-void DescribeSkin(std::ostream& Out, int Number, const TMDLSkin5& Skin)
+void DescribeSkin(std::ostream& Out, std::size_t Number, const TMDLSkin5& Skin)
 {
-    const char* layout = Skin.SkinType == SkinType8888 ? " (blue, green, red, alpha)"
-        : Skin.SkinType == SkinType888                 ? " (blue, green, red)"
-                                                       : "";
-    Out << Label("Skin " + std::to_string(Number)) << "type " << Skin.SkinType << layout << ", "
-        << Skin.Width << " x " << Skin.Height << ", "
-        << std::uint64_t(Skin.Width) * std::uint64_t(Skin.Height)
-            * std::uint64_t(TMDLSkin5::BytesPerPixel(Skin.SkinType))
-        << " bytes\n";
+    Out << Label("Skin " + std::to_string(Number)) << "type " << Skin.SkinType << " ("
+        << TMDLSkin5::TypeName(Skin.SkinType) << "), ";
+    if (Skin.SkinType != SkinTypeDDS)
+        Out << Skin.Width << " x " << Skin.Height << ", ";
+    if (TMDLSkin5::HasMipLevels(Skin.SkinType))
+        Out << SkinMipLevels << " smaller levels, ";
+    Out << TMDLSkin5::ByteCount(Skin.SkinType, Skin.Width, Skin.Height) << " bytes\n";
+}
+
+std::string DecodedText(const TMDLModel& Model, const TMDLPackedVertex& Vertex)
+{
+    const TVec3 position = Model.DecodePosition(Vertex);
+    return "(" + FloatText(position.X) + ", " + FloatText(position.Y) + ", " + FloatText(position.Z)
+        + ")";
 }
 
 } // namespace
@@ -99,16 +106,16 @@ void DescribeMDL(
     Field(Out, "Flags", header.Flags);
     Field(Out, "Reserved4", header.Reserved4);
 
-    // In file order: the texture skin comes first when there is one.
-    int number = 0;
-    for (const TMDLSkin5* skin : { Model.TextureSkin.get(), Model.ColourSkin.get() }) {
-        if (skin)
-            DescribeSkin(Out, number++, *skin);
-    }
+    // In file order.
+    const std::vector<const TMDLSkin5*> skins = Model.FileSkins();
+    for (std::size_t i = 0; i < skins.size(); ++i)
+        DescribeSkin(Out, i, *skins[i]);
     for (std::size_t i = 0; i < Model.Frames.size(); ++i) {
         const TMDLFrame& frame = Model.Frames[i];
-        Out << Label("Frame " + std::to_string(i)) << Quoted(frame.NameText()) << ", "
+        Out << Label("Frame " + std::to_string(i)) << Quoted(frame.NameText()) << ", type "
+            << frame.FrameType << (frame.Packed8() ? " (8-bit)" : " (16-bit)") << ", "
             << header.NumVerts << " vertices, box " << PackedText(frame.BBoxMin) << " - "
-            << PackedText(frame.BBoxMax) << '\n';
+            << PackedText(frame.BBoxMax) << ", decoded " << DecodedText(Model, frame.BBoxMin)
+            << " - " << DecodedText(Model, frame.BBoxMax) << '\n';
     }
 }

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <sstream>
 #include <system_error>
 #include <typeinfo>
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include "app/ConversionCommand.h"
+#include "app/ModelExport.h"
 #include "app/ModelInfo.h"
 #include "image/Bitmap.h"
 #include "image/TextureFile.h"
@@ -507,6 +509,42 @@ TFuzzVerdict FuzzMDL(const std::uint8_t* Data, std::size_t Size)
     const std::vector<std::uint8_t> bytes = mdl.SaveToBytes();
     Check(bytes.size() == Size && std::memcmp(bytes.data(), Data, Size) == 0,
         "a loaded model writes other bytes than it was read from");
+    // Every skin read whole can be shown, but a DDS file, one colour a pixel.
+    for (const TMDLSkin5* skin : mdl.FileSkins()) {
+        const bool shown = skin->SkinType != SkinTypeDDS;
+        Check(skin->Decodable() == shown, "a skin read whole cannot be shown, or a DDS skin can");
+        const std::size_t colours = skin->DecodeColours().size();
+        Check(colours == (shown ? std::size_t(skin->Width) * std::size_t(skin->Height) : 0),
+            "a skin decodes to other than one colour a pixel, or none when it cannot be shown");
+    }
+    // Frame 0 exported reads back as an OBJ file of the model's vertices,
+    // its skin vertices as texture coordinates, and every triangle that
+    // names vertices the frame has.
+    bool exportable = !mdl.Frames.empty();
+    std::unique_ptr<TModelExport> exporter;
+    try {
+        exporter
+            = std::make_unique<TModelExport>(mdl, TExportNames::For(Scratch().File("in.mdl"), ""));
+    } catch (const ERangeError&) {
+        // A scale beyond single precision, refused with its axis named.
+        exportable = false;
+    }
+    if (exportable) {
+        const std::string text = exporter->FrameOBJ(0);
+        const std::string objFile = Scratch().File("in_0.obj");
+        WriteFile(objFile, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+        TOBJModel obj;
+        try {
+            obj.LoadOBJ(objFile, std::string());
+        } catch (const EConvertError& failure) {
+            FuzzFinding(std::string("an exported frame does not read back: ") + failure.what());
+        }
+        Check(obj.VertexCount() == mdl.Header.NumVerts
+                && obj.UVCount() == (mdl.SkinVerts ? mdl.SkinVerts->Count() : 0)
+                && std::size_t(obj.TriangleCount) + exporter->SkippedTriangles()
+                    == std::size_t(mdl.Header.NumTris),
+            "an exported frame reads back with other counts");
+    }
     std::ostringstream description, layoutDescription;
     DescribeMDL(mdl, "in.mdl", Size, description);
     DescribeMDL(layout, "in.mdl", Size, layoutDescription);

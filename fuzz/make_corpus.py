@@ -70,7 +70,15 @@ def frame_name_seeds():
 
 def mdl_seeds():
     three = ((0, 0, 0, 1), (65535, 0, 0, 2), (0, 65535, 65535, 161))
+    small = ((0, 0, 0, 1), (255, 7, 0, 2), (3, 255, 128, 161))
+    # The skin types and frame forms of the engine's own tools.
+    engine = {f"skin_type{t}": s.mdl5(skins=((t, 5, 3),)) for t in (0, 2, 3, 10, 11, 12, 13)}
+    engine["skin_dds"] = s.mdl5(skins=((6, 12, 0),))
     return {
+        **engine,
+        "frames_8bit": s.mdl5(frames=(("stand", small, 0), ("walk", small, 0))),
+        "mixed_frames": s.mdl5(frames=(("stand", small, 0), ("walk", three, 2), ("run", three, 7))),
+        "three_skins": s.mdl5(skins=((2, 4, 4), (6, 8, 0), (13, 8, 8))),
         "texture_skin": s.mdl5(),
         "colour_skin_only": s.mdl5(skins=((4, 3, 2),)),
         "both_skins": s.mdl5(skins=((5, 2, 2), (4, 2, 2))),

@@ -5,10 +5,13 @@
 // (MDLWriter.cpp, MDLReader.cpp).
 //
 // An MDL5 file is the following blocks back to back, little-endian, with no
-// gaps: the 84-byte header; 0 to 2 skins (type, width, height, pixels); the
+// gaps: the 84-byte header; the skins (type, width, height, pixels); the
 // skin vertices (U, V as 16 bits each); the triangles (three vertex and three
-// skin-vertex indices, 16 bits each); the frames (type 2, packed box, 16-byte
-// name, 8 bytes per vertex).
+// skin-vertex indices, 16 bits each); the frames (type, packed box, 16-byte
+// name, packed vertices). The converter writes at most two skins, of types 5
+// and 4, and frames of 16-bit coordinates; the engine's own tools write the
+// other skin types and frames of 8-bit coordinates as well, and the reader
+// takes all of them.
 #pragma once
 
 #include <cstddef>
@@ -54,8 +57,16 @@ std::uint8_t PlainNormalIndex(const TVec3& Normal);
 std::uint8_t NearestNormalIndex(const TVec3& Normal);
 
 // Skin pixel formats.
+constexpr std::int32_t SkinTypeIndexed = 0; // palette indices; no palette in the file
+constexpr std::int32_t SkinType565 = 2; // 16 bits: red in the high 5, green 6, blue 5
+constexpr std::int32_t SkinType4444 = 3; // 16 bits: alpha, red, green, blue from the top
 constexpr std::int32_t SkinType888 = 4; // blue, green, red
 constexpr std::int32_t SkinType8888 = 5; // blue, green, red, alpha
+constexpr std::int32_t SkinTypeDDS = 6; // a DDS file; Width holds its byte count
+// Added to types 2 to 5: three smaller levels, each a quarter of the one
+// before, follow the pixels.
+constexpr std::int32_t SkinMipLevelsFlag = 8;
+constexpr int SkinMipLevels = 3;
 // Format codes of LoadFromBMP.
 constexpr int SkinFormat888 = 888;
 constexpr int SkinFormat8888 = 8888;
@@ -64,6 +75,9 @@ constexpr int SkinFormat8888 = 8888;
 // model holds at most this many of each.
 constexpr std::int32_t MDLIndexLimit = 65536;
 
+// Frames of type 0 hold 8-bit coordinates, 4 bytes a vertex; any other type
+// 16-bit ones, 8 bytes a vertex. The converter writes type 2.
+constexpr std::int32_t FrameTypePacked8 = 0;
 constexpr std::int32_t FrameTypePacked16 = 2;
 constexpr std::size_t MDLHeaderSize = 84;
 constexpr std::size_t FrameNameSize = 16;
@@ -97,8 +111,14 @@ struct TMDLPackedVertex
 
 struct TMDLSkinVert
 {
+    // Pixel coordinates. The converter means them unsigned (a skin may be
+    // up to 65535 pixels wide); a file may mean them signed, reaching left
+    // of or above the skin.
     std::uint16_t U;
     std::uint16_t V;
+
+    std::int16_t SignedU() const { return static_cast<std::int16_t>(U); }
+    std::int16_t SignedV() const { return static_cast<std::int16_t>(V); }
 };
 
 struct TMDLTriangle
@@ -114,11 +134,32 @@ public:
     std::int32_t SkinType = 0;
     std::int32_t Width = 0;
     std::int32_t Height = 0;
-    // Rows from the top, Width pixels each, no padding.
+    // Rows from the top, Width pixels each, no padding, then the smaller
+    // levels when the type has them; a DDS skin's file as it is.
     std::vector<std::uint8_t> Data;
 
     std::int32_t Size() const { return static_cast<std::int32_t>(Data.size()); }
+    // Of the first level's pixels; 0 for a DDS skin.
     static std::int32_t BytesPerPixel(std::int32_t SkinType);
+    // Whether the reader knows the type: 0, 2 to 6, 10 to 13.
+    static bool KnownType(std::int32_t SkinType);
+    // The type without its mip-level flag.
+    static std::int32_t PixelType(std::int32_t SkinType);
+    static bool HasMipLevels(std::int32_t SkinType);
+    // The bytes a skin of a known type and these dimensions (none negative)
+    // holds in the file, every level included; for a DDS skin, Width. Far
+    // beyond any file, it is saturated rather than wrapped.
+    static std::uint64_t ByteCount(std::int32_t SkinType, std::int32_t Width, std::int32_t Height);
+    // What the pixels are, in a few words ("16-bit 5-6-5"); empty for an
+    // unknown type.
+    static const char* TypeName(std::int32_t SkinType);
+    // Whether the pixels can be shown: every known type but DDS, with the
+    // bytes of at least its first level.
+    bool Decodable() const;
+    // The first level as 0xAARRGGBB, rows from the top. A type without alpha
+    // gives 255; palette indices give grey levels, since the file keeps no
+    // palette. Empty when not Decodable.
+    std::vector<std::uint32_t> DecodeColours() const;
 
     // Loads a BMP file (any depth, read as 24 bits) and converts it: code 888
     // gives a type 4 skin, 8888 a type 5 one. On any failure the skin keeps
@@ -172,6 +213,7 @@ public:
     TMDLPackedVertex BBoxMax {};
     // NUL-terminated, zero-filled.
     char Name[FrameNameSize] {};
+    // In a frame of 8-bit coordinates each Coord holds 0 to 255 and Pad is 0.
     std::vector<TMDLPackedVertex> Vertices;
     // A fitted frame, until the model's range is known, keeps its positions
     // as read (OBJ axes) and its normal indices instead of Vertices.
@@ -182,6 +224,7 @@ public:
     // The box of the packed vertices, one unit wider on each side where the
     // range allows.
     void SetBox();
+    bool Packed8() const { return FrameType == FrameTypePacked8; }
     std::int32_t Count() const { return static_cast<std::int32_t>(Vertices.size()); }
     // The number of vertices, packed or still pending.
     std::size_t VertexCount() const { return Pending ? Positions.size() : Vertices.size(); }
@@ -209,11 +252,22 @@ public:
     TMDLHeader Header;
     std::unique_ptr<TMDLSkin5> TextureSkin;
     std::unique_ptr<TMDLSkin5> ColourSkin;
+    // The skins after the second, in file order: only read from files the
+    // converter did not write.
+    std::vector<std::unique_ptr<TMDLSkin5>> MoreSkins;
     std::unique_ptr<TMDLSkinVerts> SkinVerts;
     std::unique_ptr<TMDLTriangles> Triangles;
     std::vector<TMDLFrame> Frames;
 
     void Log(const std::string& Text);
+
+    // The skins the writer writes, in file order: as many of the existing
+    // ones as the header counts.
+    std::vector<const TMDLSkin5*> FileSkins() const;
+    // A packed vertex's position, packed x Scale + Offset per file axis: the
+    // exact product and the sum in double precision, then single; the same
+    // on every machine.
+    TVec3 DecodePosition(const TMDLPackedVertex& Vertex) const;
 
     // Raises ERangeError when the OBJ model has more vertices or texture
     // coordinates than MDLIndexLimit, saying the count and the limit. The

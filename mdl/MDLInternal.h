@@ -20,6 +20,9 @@ constexpr std::size_t SkinVertSize = 4;
 constexpr std::size_t TriangleSize = 12;
 constexpr std::size_t FrameHeaderSize = 36; // type, box, name
 constexpr std::size_t PackedVertexSize = 8;
+// A frame of 8-bit coordinates: type, two 4-byte box vertices, name.
+constexpr std::size_t Frame8HeaderSize = 28;
+constexpr std::size_t PackedVertex8Size = 4;
 constexpr std::uint16_t PackedMax = 65535;
 // The header's scale of an axis whose coordinates lie inside -1..1.
 constexpr float ModelScale = 0.01f;

@@ -51,9 +51,37 @@ void TMDLModel::Clear()
     std::memset(&Header, 0, sizeof Header);
     TextureSkin.reset();
     ColourSkin.reset();
+    MoreSkins.clear();
     SkinVerts.reset();
     Triangles.reset();
     Frames.clear();
+}
+
+std::vector<const TMDLSkin5*> TMDLModel::FileSkins() const
+{
+    // As many of the existing skins as the header counts, texture skin first.
+    std::vector<const TMDLSkin5*> skins;
+    auto add = [&](const TMDLSkin5* skin) {
+        if (skin && std::int64_t(skins.size()) < Header.NumSkins)
+            skins.push_back(skin);
+    };
+    add(TextureSkin.get());
+    add(ColourSkin.get());
+    for (const auto& skin : MoreSkins)
+        add(skin.get());
+    return skins;
+}
+
+TVec3 TMDLModel::DecodePosition(const TMDLPackedVertex& Vertex) const
+{
+    // A 16-bit integer times a single is exact in double precision.
+    const float scale[3] = { Header.Scale.X, Header.Scale.Y, Header.Scale.Z };
+    const float offset[3] = { Header.Offset.X, Header.Offset.Y, Header.Offset.Z };
+    float position[3];
+    for (int axis = 0; axis < 3; ++axis)
+        position[axis] = static_cast<float>(
+            double(Vertex.Coord[axis]) * double(scale[axis]) + double(offset[axis]));
+    return TVec3 { position[0], position[1], position[2] };
 }
 
 void TMDLModel::CheckLimits(const TOBJModel& OBJModel)

@@ -17,7 +17,9 @@ using namespace MDLDetail;
 
 namespace {
 
-constexpr std::int32_t MaxSkins = 2;
+// Far more than any model shows (the converter writes two), and few enough
+// that a header cannot make the reader keep millions of empty skins.
+constexpr std::int32_t MaxSkins = 4096;
 // Far above any model the converter can write (a skin is at most 65535
 // pixels on a side and 256 MiB), and small enough to refuse a file that
 // could not be a model before reading it into memory.
@@ -148,17 +150,21 @@ template <typename TIn> std::unique_ptr<TMDLSkin5> ReadSkin(TIn& in, int number,
     skin->SkinType = in.I32();
     skin->Width = in.I32();
     skin->Height = in.I32();
-    if (skin->SkinType != SkinType888 && skin->SkinType != SkinType8888)
+    if (!TMDLSkin5::KnownType(skin->SkinType))
         throw EMDLFormatError("Skin " + std::to_string(number)
             + " of the MDL5 file has the unknown type " + std::to_string(skin->SkinType)
-            + " (4 and 5 are known).");
-    if (skin->Width < 0 || skin->Height < 0)
+            + " (0, 2 to 6 and 10 to 13 are known).");
+    // An embedded DDS file keeps its byte count where the width would be;
+    // its height field carries nothing and is kept as it is.
+    const bool dds = skin->SkinType == SkinTypeDDS;
+    if (dds && skin->Width < 0)
+        throw EMDLFormatError("Skin " + std::to_string(number)
+            + " of the MDL5 file is a DDS file of " + std::to_string(skin->Width) + " bytes.");
+    if (!dds && (skin->Width < 0 || skin->Height < 0))
         throw EMDLFormatError("Skin " + std::to_string(number) + " of the MDL5 file has the size "
             + std::to_string(skin->Width) + " x " + std::to_string(skin->Height) + ".");
-    // At most 2^31 x 2^31 x 4: no overflow in 64 bits.
-    const std::uint64_t size = std::uint64_t(skin->Width) * std::uint64_t(skin->Height)
-        * std::uint64_t(TMDLSkin5::BytesPerPixel(skin->SkinType));
-    in.Need(size, what + "'s pixels");
+    const std::uint64_t size = TMDLSkin5::ByteCount(skin->SkinType, skin->Width, skin->Height);
+    in.Need(size, what + (dds ? "'s DDS file" : "'s pixels"));
     // The skin's byte count is a 32-bit quantity in memory.
     if (size > std::uint64_t(INT32_MAX))
         throw EMDLFormatError(
@@ -170,6 +176,39 @@ template <typename TIn> std::unique_ptr<TMDLSkin5> ReadSkin(TIn& in, int number,
     skin->Data.resize(size);
     in.Bytes(skin->Data.data(), size);
     return skin;
+}
+
+// An 8-bit packed vertex: three coordinates and the normal index.
+template <typename TIn> TMDLPackedVertex ReadPackedVertex8(TIn& in)
+{
+    TMDLPackedVertex vertex {};
+    vertex.Coord[0] = in.U8();
+    vertex.Coord[1] = in.U8();
+    vertex.Coord[2] = in.U8();
+    vertex.NormalIndex = in.U8();
+    return vertex;
+}
+
+template <typename TIn>
+void ReadFrame(TIn& in, TMDLFrame& frame, std::size_t number, std::int32_t vertices, bool Whole)
+{
+    const std::string what = "frame " + Text(number);
+    in.Need(4, what);
+    frame.FrameType = in.I32();
+    const bool small = frame.Packed8();
+    const std::uint64_t vertexSize = small ? PackedVertex8Size : PackedVertexSize;
+    in.Need((small ? Frame8HeaderSize : FrameHeaderSize) - 4 + vertexSize * std::uint64_t(vertices),
+        what);
+    frame.BBoxMin = small ? ReadPackedVertex8(in) : ReadPackedVertex(in);
+    frame.BBoxMax = small ? ReadPackedVertex8(in) : ReadPackedVertex(in);
+    in.Bytes(frame.Name, FrameNameSize);
+    if (!Whole) {
+        in.Skip(vertexSize * std::uint64_t(vertices));
+        return;
+    }
+    frame.Vertices.resize(std::size_t(vertices));
+    for (TMDLPackedVertex& vertex : frame.Vertices)
+        vertex = small ? ReadPackedVertex8(in) : ReadPackedVertex(in);
 }
 
 void CheckFileSize(const std::string& FileName, std::uint64_t size)
@@ -216,12 +255,12 @@ template <typename TIn> void TMDLModel::ReadModel(TIn& in, std::uint64_t Size, b
     CheckCount(header.NumSkinVerts, "NumSkinVerts");
     if (header.NumSkins > MaxSkins)
         throw EMDLFormatError("The MDL5 header counts " + std::to_string(header.NumSkins)
-            + " skins; a model has at most 2.");
+            + " skins; Tarvex reads at most " + std::to_string(MaxSkins) + ".");
 
     // Read into a new model first, so a refused file leaves this one as it was.
-    std::unique_ptr<TMDLSkin5> skins[MaxSkins];
+    std::vector<std::unique_ptr<TMDLSkin5>> skins;
     for (std::int32_t i = 0; i < header.NumSkins; ++i)
-        skins[i] = ReadSkin(in, i + 1, Whole);
+        skins.push_back(ReadSkin(in, i + 1, Whole));
 
     std::unique_ptr<TMDLSkinVerts> skinVerts;
     if (header.NumSkinVerts > 0) {
@@ -253,44 +292,36 @@ template <typename TIn> void TMDLModel::ReadModel(TIn& in, std::uint64_t Size, b
             index = in.U16();
     }
 
-    // What is left must be exactly the frames.
-    const std::uint64_t frameSize
-        = FrameHeaderSize + PackedVertexSize * std::uint64_t(header.NumVerts);
-    if (std::uint64_t(header.NumFrames) > in.Left() / frameSize)
+    // What is left must be exactly the frames; each is at least the size of
+    // one of 8-bit coordinates.
+    const std::uint64_t leastFrameSize
+        = Frame8HeaderSize + PackedVertex8Size * std::uint64_t(header.NumVerts);
+    if (std::uint64_t(header.NumFrames) > in.Left() / leastFrameSize)
         throw EMDLFormatError("The MDL5 file is truncated: " + std::to_string(header.NumFrames)
-            + " frames of " + Text(frameSize) + " bytes need more than the " + Text(in.Left())
-            + " bytes left at offset " + Text(in.Position()) + ".");
-    const std::uint64_t trailing = in.Left() - std::uint64_t(header.NumFrames) * frameSize;
-    if (trailing > 0)
-        throw EMDLFormatError(
-            "The MDL5 file has " + Text(trailing) + " bytes after its last frame.");
+            + " frames of at least " + Text(leastFrameSize) + " bytes need more than the "
+            + Text(in.Left()) + " bytes left at offset " + Text(in.Position()) + ".");
     std::vector<TMDLFrame> frames(std::size_t(header.NumFrames));
-    for (std::size_t f = 0; f < frames.size(); ++f) {
-        TMDLFrame& frame = frames[f];
-        frame.FrameType = in.I32();
-        if (frame.FrameType != FrameTypePacked16)
-            throw EMDLFormatError("Frame " + Text(f) + " of the MDL5 file has the unknown type "
-                + std::to_string(frame.FrameType) + " (2 is known).");
-        frame.BBoxMin = ReadPackedVertex(in);
-        frame.BBoxMax = ReadPackedVertex(in);
-        in.Bytes(frame.Name, FrameNameSize);
-        if (!Whole) {
-            in.Skip(PackedVertexSize * std::uint64_t(header.NumVerts));
-            continue;
-        }
-        frame.Vertices.resize(std::size_t(header.NumVerts));
-        for (TMDLPackedVertex& vertex : frame.Vertices)
-            vertex = ReadPackedVertex(in);
-    }
+    for (std::size_t f = 0; f < frames.size(); ++f)
+        ReadFrame(in, frames[f], f, header.NumVerts, Whole);
+    if (in.Left() > 0)
+        throw EMDLFormatError(
+            "The MDL5 file has " + Text(in.Left()) + " bytes after its last frame.");
 
     Clear();
     Header = header;
-    // A lone type 4 skin is a colour skin; otherwise the texture skin comes first.
-    if (header.NumSkins == 1 && skins[0]->SkinType == SkinType888) {
+    // A lone type 4 skin is a colour skin; otherwise the texture skin comes
+    // first, the colour skin second, and any others after them.
+    if (skins.size() == 1 && skins[0]->SkinType == SkinType888) {
         ColourSkin = std::move(skins[0]);
     } else {
-        TextureSkin = std::move(skins[0]);
-        ColourSkin = std::move(skins[1]);
+        for (std::size_t i = 0; i < skins.size(); ++i) {
+            if (i == 0)
+                TextureSkin = std::move(skins[i]);
+            else if (i == 1)
+                ColourSkin = std::move(skins[i]);
+            else
+                MoreSkins.push_back(std::move(skins[i]));
+        }
     }
     SkinVerts = std::move(skinVerts);
     Triangles = std::move(triangles);

@@ -28,6 +28,13 @@ void PackVertex(const TMDLPackedVertex& vertex, std::uint8_t* record)
     record[7] = vertex.Pad;
 }
 
+void PackVertex8(const TMDLPackedVertex& vertex, std::uint8_t* record)
+{
+    for (int k = 0; k < 3; ++k)
+        record[k] = static_cast<std::uint8_t>(vertex.Coord[k]);
+    record[3] = vertex.NormalIndex;
+}
+
 } // namespace
 
 void TMDLSkin5::WriteTo(TByteWriter& Out) const
@@ -78,13 +85,19 @@ void TMDLTriangles::WriteTo(TByteWriter& Out)
 void TMDLFrame::WriteTo(TByteWriter& Out) const
 {
     Out.I32(FrameType);
+    // A frame of 8-bit coordinates, as read from a file, keeps the low
+    // 8 bits of each and no pad byte.
+    const bool small = Packed8();
     for (const TMDLPackedVertex* box : { &BBoxMin, &BBoxMax }) {
         std::uint8_t record[PackedVertexSize];
-        PackVertex(*box, record);
-        Out.Bytes(record, sizeof record);
+        (small ? PackVertex8 : PackVertex)(*box, record);
+        Out.Bytes(record, small ? PackedVertex8Size : PackedVertexSize);
     }
     Out.Bytes(Name, FrameNameSize);
-    WriteRecords<PackedVertexSize>(Out, Vertices, PackVertex);
+    if (small)
+        WriteRecords<PackedVertex8Size>(Out, Vertices, PackVertex8);
+    else
+        WriteRecords<PackedVertexSize>(Out, Vertices, PackVertex);
 }
 
 void TMDLModel::WriteTo(TByteWriter& Out)
@@ -107,14 +120,8 @@ void TMDLModel::WriteTo(TByteWriter& Out)
     Out.I32(Header.Flags);
     Out.I32(Header.Reserved4);
 
-    // As many of the existing skins as the header counts, texture skin first.
-    std::int32_t skinsLeft = Header.NumSkins;
-    for (const TMDLSkin5* skin : { TextureSkin.get(), ColourSkin.get() }) {
-        if (skin && skinsLeft > 0) {
-            skin->WriteTo(Out);
-            --skinsLeft;
-        }
-    }
+    for (const TMDLSkin5* skin : FileSkins())
+        skin->WriteTo(Out);
     if (SkinVerts && SkinVerts->Count() > 0)
         SkinVerts->WriteTo(Out);
     if (Triangles)

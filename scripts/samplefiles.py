@@ -409,31 +409,57 @@ def frame_names(names, line_end="\n"):
 
 # ---------------------------------------------------------------- MDL5
 
+# Bytes per pixel of the skin types without and with smaller levels (type + 8).
+SKIN_PIXEL_BYTES = {0: 1, 2: 2, 3: 2, 4: 3, 5: 4}
+SKIN_DDS = 6
+SKIN_MIP_FLAG = 8
+
+
+def skin_bytes(skin_type, width, height):
+    """The bytes after a skin's type, width and height: a DDS skin's width
+    is its byte count; types 10 to 13 add three levels, each a quarter of
+    the one before (n/4 + n/16 + n/64 more pixels, rounded down)."""
+    if skin_type == SKIN_DDS:
+        return width
+    pixels = width * height
+    if skin_type - SKIN_MIP_FLAG in (2, 3, 4, 5):
+        skin_type -= SKIN_MIP_FLAG
+        pixels += pixels // 4 + pixels // 16 + pixels // 64
+    return pixels * SKIN_PIXEL_BYTES[skin_type]
+
+
 def mdl5(*, skins=((5, 2, 2),), skin_verts=((0, 0), (1, 0), (1, 1)), triangles=(((0, 1, 2), (0, 1, 2)),),
          frames=(("frame0", ((0, 0, 0, 1), (65535, 0, 0, 2), (0, 65535, 0, 3))),)):
-    """An MDL5 model. skins: (type 4 or 5, width, height), with pattern pixels.
+    """An MDL5 model. skins: (type, width, height), with pattern pixels; any
+    type of skin_bytes, a DDS skin (type 6) holding a file of width bytes.
     triangles: (vertex indices, skin-vertex indices). frames: (name, vertices
-    as (x, y, z, normal index)); every frame holds the same number."""
+    as (x, y, z, normal index)) or (name, vertices, frame type); type 0 holds
+    8-bit coordinates (0 to 255), any other 16-bit ones, and type 2 is the
+    default. Every frame holds the same number of vertices."""
     num_verts = len(frames[0][1]) if frames else 0
     out = bytearray(b"MDL5")
     out += struct.pack("<i3f3fI3f", 0, 0.01, 0.01, 0.01, 0.0, 0.0, 0.0, 0, 0.0, 0.0, 0.0)
     out += struct.pack("<9i", len(skins), 0, 0, num_verts, len(triangles), len(frames),
                        len(skin_verts), 0, 0)
     for skin_type, width, height in skins:
-        size = width * height * (4 if skin_type == 5 else 3)
+        size = skin_bytes(skin_type, width, height)
         out += struct.pack("<iii", skin_type, width, height)
-        out += bytes((i * 13) & 0xFF for i in range(size))
+        pattern = bytes((i * 13) & 0xFF for i in range(size))
+        out += (b"DDS " + pattern)[:size] if skin_type == SKIN_DDS else pattern
     for u, v in skin_verts:
         out += struct.pack("<HH", u, v)
     for vertices, uvs in triangles:
         out += struct.pack("<6H", *vertices, *uvs)
-    for name, vertices in frames:
+    for name, vertices, *rest in frames:
+        frame_type = rest[0] if rest else 2
+        vertex = "<3BB" if frame_type == 0 else "<3HBB"
+        pad = () if frame_type == 0 else (0,)
         coords = [v[:3] for v in vertices]
         low = [min(c[a] for c in coords) for a in range(3)]
         high = [max(c[a] for c in coords) for a in range(3)]
-        out += struct.pack("<i", 2)
-        out += struct.pack("<3HBB", *low, 0, 0) + struct.pack("<3HBB", *high, 0, 0)
+        out += struct.pack("<i", frame_type)
+        out += struct.pack(vertex, *low, 0, *pad) + struct.pack(vertex, *high, 0, *pad)
         out += name.encode()[:15].ljust(16, b"\x00")
         for x, y, z, normal in vertices:
-            out += struct.pack("<3HBB", x, y, z, normal, 0)
+            out += struct.pack(vertex, x, y, z, normal, *pad)
     return bytes(out)

@@ -100,7 +100,8 @@ TEST(Cli, ConvertsASeriesWithFrameNamesAndMissingTexturesBesideTheOBJ)
         info.Out.find("Skin 0:        type 5 (blue, green, red, alpha), 160 x 80, 51200 bytes"),
         std::string::npos)
         << info.Out;
-    EXPECT_NE(info.Out.find("Frame 1:       \"squash\", 8 vertices, box ("), std::string::npos)
+    EXPECT_NE(info.Out.find("Frame 1:       \"squash\", type 2 (16-bit), 8 vertices, box ("),
+        std::string::npos)
         << info.Out;
 }
 
@@ -175,6 +176,22 @@ TEST(Cli, InfoRefusesAMalformedFile)
     EXPECT_EQ(run.Status, 1);
     EXPECT_EQ(run.Err.rfind("tarvex: ", 0), 0u) << run.Err;
     EXPECT_EQ(run.Out, "");
+}
+
+TEST(Cli, InfoDescribesTheEnginesOwnSample)
+{
+    if (!FileExists(TARVEX_ENGINE_SAMPLE))
+        GTEST_SKIP() << "the engine's sample model is not at " << TARVEX_ENGINE_SAMPLE;
+    TScratchDir dir;
+    const TRun run = Cli(dir, { "info", TARVEX_ENGINE_SAMPLE });
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Err, "");
+    for (const char* line :
+        { "\nSkin 0:        type 2 (16-bit 5-6-5 red, green, blue), 1272 x 1114, 2834016 bytes\n",
+            "\nFrame 7:       \"shot7\", type 2 (16-bit), 314 vertices, box (0, 0, 0) - (65535, "
+            "65535, 65535), decoded (-36.7513, -13.293145, -5.7481637) - (35.896133, 2.0458121, "
+            "7.401393)\n" })
+        EXPECT_NE(run.Out.find(line), std::string::npos) << line << run.Out;
 }
 
 TEST(Cli, UsageErrorsExitWithTwoAndHelpAndVersionWithZero)

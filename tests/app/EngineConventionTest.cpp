@@ -7,7 +7,6 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -278,44 +277,66 @@ TEST_F(EngineConventionTest, AModelInsideTheUnitRangeKeepsItsBytes)
     EXPECT_EQ(ReadAllBytes(dir.File("out.mdl")), fittedBytes);
 }
 
-// The measure above on the engine's own sample model, read directly: its
-// one 16-bit skin is skipped, then the triangles and frame 0.
-TEST(EngineSample, StoresNormalsAlongItsTrianglesWinding)
+// The engine's own sample model, as the reader takes it.
+class EngineSample : public ::testing::Test
 {
-    const std::vector<std::uint8_t> bytes = ReadAllBytes(TARVEX_ENGINE_SAMPLE);
-    if (bytes.empty())
-        GTEST_SKIP() << "the engine's sample model is not at " << TARVEX_ENGINE_SAMPLE;
-    auto i32 = [&](std::size_t at) {
-        return std::int32_t(bytes.at(at) | bytes.at(at + 1) << 8 | bytes.at(at + 2) << 16
-            | std::uint32_t(bytes.at(at + 3)) << 24);
-    };
-    auto u16 = [&](std::size_t at) { return int(bytes.at(at) | bytes.at(at + 1) << 8); };
-    auto f32 = [&](std::size_t at) {
-        const std::int32_t bits = i32(at);
-        float value;
-        std::memcpy(&value, &bits, 4);
-        return value;
-    };
-    TMDLHeader header {};
-    header.Scale = Vec3(f32(8), f32(12), f32(16));
-    header.Offset = Vec3(f32(20), f32(24), f32(28));
-    const int verts = i32(60), tris = i32(64), skinVerts = i32(72);
-    ASSERT_EQ(i32(48), 1);
-    ASSERT_EQ(i32(84), 2) << "a 16-bit skin";
-    std::size_t at = 84 + 12 + std::size_t(i32(88)) * i32(92) * 2 + std::size_t(skinVerts) * 4;
-    std::vector<std::array<int, 3>> triangles;
-    for (int t = 0; t < tris; ++t, at += 12)
-        triangles.push_back({ u16(at), u16(at + 2), u16(at + 4) });
-    at += 4 + 8 + 8 + 16; // frame 0's type, box and name
-    TMDLFrame frame;
-    std::vector<int> indices;
-    for (int v = 0; v < verts; ++v, at += 8) {
-        frame.Vertices.push_back(
-            { { std::uint16_t(u16(at)), std::uint16_t(u16(at + 2)), std::uint16_t(u16(at + 4)) },
-                bytes.at(at + 6), 0 });
-        indices.push_back(bytes.at(at + 6));
+protected:
+    void SetUp() override
+    {
+        if (!FileExists(TARVEX_ENGINE_SAMPLE))
+            GTEST_SKIP() << "the engine's sample model is not at " << TARVEX_ENGINE_SAMPLE;
+        model.LoadFromFile(TARVEX_ENGINE_SAMPLE);
     }
-    const TAgreement a = Agreement(EnginePositions(header, frame), triangles, indices);
+
+    TMDLModel model;
+};
+
+TEST_F(EngineSample, ReadsItsSkinTrianglesAndFrames)
+{
+    EXPECT_EQ(model.Header.NumVerts, 314);
+    EXPECT_EQ(model.Header.NumTris, 576);
+    EXPECT_EQ(model.Header.NumSkinVerts, 117);
+    ASSERT_EQ(model.FileSkins().size(), 1u);
+    const TMDLSkin5& skin = *model.FileSkins()[0];
+    EXPECT_EQ(skin.SkinType, SkinType565);
+    EXPECT_EQ(skin.Width, 1272);
+    EXPECT_EQ(skin.Height, 1114);
+    EXPECT_EQ(skin.Data.size(), 1272u * 1114 * 2);
+    // Its first pixel, 0xA514.
+    const std::vector<std::uint32_t> colours = skin.DecodeColours();
+    ASSERT_EQ(colours.size(), 1272u * 1114);
+    EXPECT_EQ(colours[0], 0xFFA5A2A5u);
+    ASSERT_TRUE(model.SkinVerts);
+    EXPECT_EQ(model.SkinVerts->Count(), 117);
+    EXPECT_EQ(model.Triangles->Count(), 576);
+
+    ASSERT_EQ(model.Frames.size(), 8u);
+    for (std::size_t f = 0; f < 8; ++f) {
+        EXPECT_EQ(model.Frames[f].NameText(), "shot" + std::to_string(f));
+        EXPECT_EQ(model.Frames[f].FrameType, 2);
+        EXPECT_EQ(model.Frames[f].Count(), 314);
+    }
+    // Packed (12850, 36751, 39064) and (3084, 12593, 30069) x scale + offset.
+    const TMDLFrame& frame = model.Frames[0];
+    const TMDLPackedVertex& first = frame.Vertices.front();
+    const TMDLPackedVertex& last = frame.Vertices.back();
+    EXPECT_EQ(first.Coord[0], 12850);
+    EXPECT_EQ(first.NormalIndex, 52);
+    EXPECT_EQ(last.Coord[2], 30069);
+    EXPECT_EQ(last.NormalIndex, 62);
+    const TVec3 a = model.DecodePosition(first), b = model.DecodePosition(last);
+    EXPECT_EQ(a.X, -22.5067062f);
+    EXPECT_EQ(a.Y, -4.69129848f);
+    EXPECT_EQ(a.Z, 2.09000349f);
+    EXPECT_EQ(b.X, -33.3325996f);
+    EXPECT_EQ(b.Y, -10.3456593f);
+    EXPECT_EQ(b.Z, 0.28516233f);
+}
+
+// The measure above on the engine's own sample model.
+TEST_F(EngineSample, StoresNormalsAlongItsTrianglesWinding)
+{
+    const TAgreement a = FrameAgreement(model, 0);
     EXPECT_EQ(a.Vertices, 314);
     EXPECT_EQ(a.Along, 258);
     EXPECT_EQ(a.Against, 0);

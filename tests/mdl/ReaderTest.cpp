@@ -2,6 +2,9 @@
 #include "mdl/MDLClass.h"
 
 #include <cstring>
+#include <initializer_list>
+#include <tuple>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -86,6 +89,123 @@ constexpr std::size_t NumFramesAt = 68;
 constexpr std::size_t NumSkinVertsAt = 72;
 constexpr std::size_t FirstSkinAt = 84;
 
+// Files of the forms the engine's own tools write, put together byte by byte
+// here rather than through the writer, so that the reader's sizes are
+// checked against sizes written out by hand.
+struct TFileBuilder
+{
+    std::vector<std::uint8_t> Bytes;
+    // Where each block and each field group ends: the places a cut file is
+    // most likely to be misread.
+    std::vector<std::size_t> Borders;
+
+    void U8(unsigned value) { Bytes.push_back(static_cast<std::uint8_t>(value)); }
+    void U16(unsigned value)
+    {
+        U8(value & 0xFF);
+        U8(value >> 8);
+    }
+    void I32(std::int32_t value)
+    {
+        Bytes.resize(Bytes.size() + 4);
+        Poke(Bytes, Bytes.size() - 4, value);
+    }
+    void Border() { Borders.push_back(Bytes.size()); }
+};
+
+struct TSkinCase
+{
+    std::int32_t Type, Width, Height;
+    std::size_t Bytes; // what follows the skin's type, width and height
+};
+
+struct TFileCase
+{
+    const char* Name;
+    std::vector<TSkinCase> Skins;
+    std::vector<std::int32_t> FrameTypes;
+};
+
+constexpr int BuiltVerts = 2;
+
+// The bytes of skin s.
+std::vector<std::uint8_t> SkinPattern(std::size_t s, std::size_t count)
+{
+    std::vector<std::uint8_t> bytes(count);
+    for (std::size_t i = 0; i < count; ++i)
+        bytes[i] = static_cast<std::uint8_t>(i * 7 + s * 31 + 1);
+    return bytes;
+}
+
+// Vertex v of frame f; 8-bit frames hold coordinates of 0 to 255 and no pad.
+TMDLPackedVertex BuiltVertex(std::size_t f, int v, bool small)
+{
+    const auto at = static_cast<std::uint16_t>(f * 3 + std::size_t(v) * 100);
+    if (small)
+        return { { std::uint16_t(200 + at % 50), std::uint16_t(7 + v), 255 }, std::uint8_t(161 - v),
+            0 };
+    return { { std::uint16_t(40000 + at), std::uint16_t(513 + v), 65535 }, std::uint8_t(100 + v),
+        std::uint8_t(9 + v) };
+}
+
+// A model of the case's skins (pattern bytes), three skin vertices, one
+// triangle and a frame of two vertices for each frame type.
+TFileBuilder BuildFile(const TFileCase& file)
+{
+    TFileBuilder out;
+    for (char c : std::string("MDL5"))
+        out.U8(static_cast<unsigned char>(c));
+    for (int i = 0; i < 11; ++i) // reserved, scale, offset, reserved
+        out.I32(0x3F000000 + i); // 0.5 and a little more
+    for (std::int32_t count : { std::int32_t(file.Skins.size()), 0, 0, BuiltVerts, 1,
+             std::int32_t(file.FrameTypes.size()), 3, 0, 0 })
+        out.I32(count);
+    out.Border();
+    for (std::size_t s = 0; s < file.Skins.size(); ++s) {
+        const TSkinCase& skin = file.Skins[s];
+        out.I32(skin.Type);
+        out.I32(skin.Width);
+        out.I32(skin.Height);
+        out.Border();
+        for (std::uint8_t byte : SkinPattern(s, skin.Bytes))
+            out.U8(byte);
+        out.Border();
+    }
+    for (unsigned uv : { 1u, 2u, 3u, 4u, 0xFFFFu, 5u })
+        out.U16(uv);
+    out.Border();
+    for (unsigned index : { 0u, 1u, 1u, 0u, 1u, 2u })
+        out.U16(index);
+    out.Border();
+    for (std::size_t f = 0; f < file.FrameTypes.size(); ++f) {
+        const bool small = file.FrameTypes[f] == 0;
+        auto vertex = [&](const TMDLPackedVertex& v) {
+            for (std::uint16_t coord : v.Coord) {
+                if (small)
+                    out.U8(coord);
+                else
+                    out.U16(coord);
+            }
+            out.U8(v.NormalIndex);
+            if (!small)
+                out.U8(v.Pad);
+        };
+        out.I32(file.FrameTypes[f]);
+        out.Border();
+        vertex(BuiltVertex(f, 0, small));
+        vertex(BuiltVertex(f, 1, small));
+        out.Border();
+        const std::string name = "frame" + std::to_string(f);
+        for (std::size_t k = 0; k < FrameNameSize; ++k)
+            out.U8(k < name.size() ? static_cast<unsigned char>(name[k]) : 0);
+        out.Border();
+        for (int v = 0; v < BuiltVerts; ++v)
+            vertex(BuiltVertex(f, v, small));
+        out.Border();
+    }
+    return out;
+}
+
 } // namespace
 
 TEST(MDLReader, ReadsBackEverySectionOfASavedModel)
@@ -115,6 +235,72 @@ TEST(MDLReader, ReadsBackEverySectionOfASavedModel)
 
     // Saving what was read gives the same file.
     EXPECT_EQ(mdl.SaveToBytes(), bytes);
+}
+
+TEST(MDLReader, ReadsEverySkinTypeAndFrameFormOfTheEnginesFiles)
+{
+    const std::vector<TFileCase> cases = {
+        { "palette indices", { { 0, 3, 2, 6 } }, { 2 } },
+        { "5-6-5", { { 2, 3, 2, 12 } }, { 0 } },
+        { "4-4-4-4", { { 3, 2, 2, 8 } }, { 2 } },
+        { "lone 8-8-8", { { 4, 2, 1, 6 } }, { 2 } },
+        { "8-8-8-8", { { 5, 1, 2, 8 } }, { 2 } },
+        // The height field of a DDS skin carries nothing.
+        { "DDS", { { 6, 5, 77, 5 } }, { 2 } },
+        { "empty DDS", { { 6, 0, -4, 0 } }, { 2 } },
+        // The first level and three smaller ones: n + n/4 + n/16 + n/64 pixels.
+        { "5-6-5 levels", { { 10, 4, 4, (16 + 4 + 1 + 0) * 2 } }, { 2 } },
+        { "4-4-4-4 levels", { { 11, 8, 8, (64 + 16 + 4 + 1) * 2 } }, { 2 } },
+        { "8-8-8 levels", { { 12, 2, 2, (4 + 1 + 0 + 0) * 3 } }, { 2 } },
+        { "8-8-8-8 levels", { { 13, 16, 8, (128 + 32 + 8 + 2) * 4 } }, { 2 } },
+        { "8-bit frames", {}, { 0, 0 } },
+        { "frame type 7", {}, { 7 } },
+        { "three skins, mixed frames",
+            { { 6, 3, 0, 3 }, { 0, 1, 1, 1 }, { 11, 2, 4, (8 + 2) * 2 } }, { 0, 2, 7, 0 } },
+    };
+    for (const TFileCase& file : cases) {
+        SCOPED_TRACE(file.Name);
+        const TFileBuilder built = BuildFile(file);
+        TMDLModel mdl;
+        ASSERT_NO_THROW(mdl.LoadFromBytes(built.Bytes.data(), built.Bytes.size()));
+
+        const std::vector<const TMDLSkin5*> skins = mdl.FileSkins();
+        ASSERT_EQ(skins.size(), file.Skins.size());
+        EXPECT_EQ(mdl.MoreSkins.size(), file.Skins.size() > 2 ? file.Skins.size() - 2 : 0);
+        for (std::size_t s = 0; s < skins.size(); ++s) {
+            const TSkinCase& want = file.Skins[s];
+            EXPECT_EQ(std::make_tuple(skins[s]->SkinType, skins[s]->Width, skins[s]->Height),
+                std::make_tuple(want.Type, want.Width, want.Height));
+            EXPECT_EQ(skins[s]->Data, SkinPattern(s, want.Bytes)) << "skin " << s;
+        }
+        EXPECT_EQ(mdl.SkinVerts->Items[2].SignedU(), -1);
+        ASSERT_EQ(mdl.Frames.size(), file.FrameTypes.size());
+        for (std::size_t f = 0; f < mdl.Frames.size(); ++f) {
+            const TMDLFrame& frame = mdl.Frames[f];
+            const bool small = file.FrameTypes[f] == 0;
+            EXPECT_EQ(frame.Packed8(), small);
+            EXPECT_EQ(frame.NameText(), "frame" + std::to_string(f));
+            ASSERT_EQ(frame.Count(), BuiltVerts);
+            for (int v = 0; v < BuiltVerts; ++v) {
+                const TMDLPackedVertex want = BuiltVertex(f, v, small);
+                EXPECT_EQ(std::memcmp(&frame.Vertices[std::size_t(v)], &want, sizeof want), 0)
+                    << "frame " << f << " vertex " << v;
+            }
+        }
+        EXPECT_EQ(mdl.SaveToBytes(), built.Bytes);
+
+        // Cut at each border and a byte either side: refused alike by both
+        // readers until the file is whole.
+        for (std::size_t border : built.Borders) {
+            for (std::size_t size : { border - 1, border, border + 1 }) {
+                if (size > built.Bytes.size())
+                    continue;
+                const std::string error = LoadError(std::vector<std::uint8_t>(
+                    built.Bytes.begin(), built.Bytes.begin() + std::ptrdiff_t(size)));
+                EXPECT_EQ(error.empty(), size == built.Bytes.size()) << size << ": " << error;
+            }
+        }
+    }
 }
 
 TEST(MDLReader, LoadsAFileFromDiskAndReportsOneThatCannotBeOpened)
@@ -181,31 +367,45 @@ TEST(MDLReader, RefusesEveryTruncationAndTrailingBytes)
 TEST(MDLReader, RefusesHeadersAndBlocksThatCannotBeRight)
 {
     const std::vector<std::uint8_t> good = SampleModelBytes();
-    auto with = [&good](std::size_t at, std::int32_t value) {
+    auto with = [&good](std::initializer_list<std::pair<std::size_t, std::int32_t>> pokes) {
         std::vector<std::uint8_t> bytes = good;
-        Poke(bytes, at, value);
+        for (const auto& [at, value] : pokes)
+            Poke(bytes, at, value);
         return LoadError(bytes);
     };
     std::vector<std::uint8_t> badIdent = good;
     badIdent[3] = '7';
     EXPECT_EQ(LoadError(badIdent), "Not an MDL5 file: it does not start with \"MDL5\".");
-    EXPECT_EQ(with(NumSkinsAt, 3), "The MDL5 header counts 3 skins; a model has at most 2.");
+    EXPECT_EQ(with({ { NumSkinsAt, 4097 } }),
+        "The MDL5 header counts 4097 skins; Tarvex reads at most 4096.");
+    const std::string manySkins = with({ { NumSkinsAt, 4096 } });
+    EXPECT_NE(manySkins, "");
+    EXPECT_EQ(manySkins.find("at most"), std::string::npos) << manySkins;
     for (std::size_t at : { NumSkinsAt, NumVertsAt, NumTrisAt, NumFramesAt, NumSkinVertsAt })
-        EXPECT_NE(with(at, -1).find("is negative (-1)"), std::string::npos) << at;
-    EXPECT_EQ(with(FirstSkinAt, 6),
-        "Skin 1 of the MDL5 file has the unknown type 6 (4 and 5 are known).");
-    EXPECT_NE(with(FirstSkinAt + 4, -3).find("size -3 x 2"), std::string::npos);
+        EXPECT_NE(with({ { at, -1 } }).find("is negative (-1)"), std::string::npos) << at;
+    for (std::int32_t type : { 1, 7, 9, 14, -1 })
+        EXPECT_EQ(with({ { FirstSkinAt, type } }),
+            "Skin 1 of the MDL5 file has the unknown type " + std::to_string(type)
+                + " (0, 2 to 6 and 10 to 13 are known).");
+    EXPECT_NE(with({ { FirstSkinAt + 4, -3 } }).find("size -3 x 2"), std::string::npos);
+    EXPECT_EQ(with({ { FirstSkinAt, 6 }, { FirstSkinAt + 4, -3 } }),
+        "Skin 1 of the MDL5 file is a DDS file of -3 bytes.");
 
     // Counts far beyond the file are refused before anything is allocated.
     for (std::size_t at : { NumVertsAt, NumTrisAt, NumFramesAt, NumSkinVertsAt })
-        EXPECT_NE(with(at, 0x7FFFFFFF).find("truncated"), std::string::npos) << at;
-    EXPECT_NE(with(FirstSkinAt + 4, 0x7FFFFFFF).find("truncated"), std::string::npos);
+        EXPECT_NE(with({ { at, 0x7FFFFFFF } }).find("truncated"), std::string::npos) << at;
+    EXPECT_NE(with({ { FirstSkinAt + 4, 0x7FFFFFFF } }).find("truncated"), std::string::npos);
+    EXPECT_NE(with({ { FirstSkinAt, 13 }, { FirstSkinAt + 4, 0x7FFFFFFF },
+                       { FirstSkinAt + 8, 0x7FFFFFFF } })
+                  .find("truncated"),
+        std::string::npos);
+    EXPECT_NE(with({ { FirstSkinAt, 6 }, { FirstSkinAt + 4, 0x7FFFFFFF } }).find("DDS file needs"),
+        std::string::npos);
 
     // The first frame follows the 84-byte header, the skins, 2 skin vertices
-    // and 3 triangles.
+    // and 3 triangles. Any type but 0 has 16-bit coordinates.
     const std::size_t firstFrameAt = 84 + (12 + 3 * 2 * 4) + (12 + 3 * 2 * 3) + 2 * 4 + 3 * 12;
-    EXPECT_EQ(
-        with(firstFrameAt, 3), "Frame 0 of the MDL5 file has the unknown type 3 (2 is known).");
+    EXPECT_EQ(with({ { firstFrameAt, 3 } }), "");
 
     TMDLModel mdl;
     mdl.LoadFromBytes(good.data(), good.size());

@@ -123,3 +123,48 @@ TEST(MDLSkin, LoadsBmpFilesOfAnyDepthAndKeepsContentsOnFailure)
     EXPECT_EQ(Shape(skin), (TShape { 5, 1, 1, 4 }));
     EXPECT_EQ(skin.Data, (TBytes { 1, 2, 3, 4 }));
 }
+
+TEST(MDLSkin, DecodesTheFirstLevelOfEveryPixelTypeToColours)
+{
+    struct TCase
+    {
+        std::int32_t Type, Width, Height;
+        TBytes Data;
+        std::vector<std::uint32_t> Colours; // 0xAARRGGBB; none when not decodable
+    };
+    const TCase cases[] = {
+        // Grey levels: the file keeps no palette.
+        { 0, 3, 1, { 0, 127, 255 }, { 0xFF000000, 0xFF7F7F7F, 0xFFFFFFFF } },
+        // 5-6-5, little-endian, red in the high bits; fields widened by
+        // repeating their high bits.
+        { 2, 2, 2, { 0x00, 0xF8, 0xE0, 0x07, 0x1F, 0x00, 0x10, 0x84 },
+            { 0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFF848284 } },
+        // 4-4-4-4: alpha, red, green, blue from the top.
+        { 3, 2, 1, { 0x23, 0xF1, 0xCF, 0x08 }, { 0xFF112233, 0x0088CCFF } },
+        { 4, 1, 1, { 1, 2, 3 }, { 0xFF030201 } },
+        { 5, 1, 1, { 1, 2, 3, 4 }, { 0x04030201 } },
+        // With smaller levels after the first: only the first is decoded.
+        { 10, 2, 2, { 0x00, 0xF8, 0, 0, 0, 0, 0x1F, 0x00, 0xFF, 0xFF },
+            { 0xFFFF0000, 0xFF000000, 0xFF000000, 0xFF0000FF } },
+        { 12, 2, 2, { 1, 2, 3, 0, 0, 0, 0, 0, 0, 4, 5, 6, 9, 9, 9 },
+            { 0xFF030201, 0xFF000000, 0xFF000000, 0xFF060504 } },
+        // A DDS file is kept, not decoded; nor are short data, unknown types
+        // or negative sizes.
+        { 6, 4, 0, { 'D', 'D', 'S', ' ' }, {} },
+        { 5, 2, 1, { 1, 2, 3, 4, 5, 6, 7 }, {} },
+        { 2, 1, 1, {}, {} },
+        { 7, 1, 1, { 1, 2, 3, 4 }, {} },
+        { 0, -1, -1, { 1 }, {} },
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(
+            "type " + std::to_string(c.Type) + ", " + std::to_string(c.Data.size()) + " bytes");
+        TMDLSkin5 skin;
+        skin.SkinType = c.Type;
+        skin.Width = c.Width;
+        skin.Height = c.Height;
+        skin.Data = c.Data;
+        EXPECT_EQ(skin.Decodable(), !c.Colours.empty());
+        EXPECT_EQ(skin.DecodeColours(), c.Colours);
+    }
+}
