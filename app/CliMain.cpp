@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <new>
 #include <sstream>
 #include <string>
@@ -150,13 +151,21 @@ int Convert(const std::string& Input, const std::string& Output)
     return 0;
 }
 
+// A failure in reading FileName, led by the file (or the place in it), as
+// compilers write it: what is wrong says little without where.
+int FailIn(const std::string& FileName, const std::exception& Failure)
+{
+    const std::string place = FailurePlace(Failure);
+    return Fail((place.empty() ? Printable(FileName) : place) + ": " + FailureText(Failure));
+}
+
 int Info(const std::string& FileName)
 {
     TMDLModel model;
     try {
         model.LoadLayoutFromFile(FileName);
     } catch (const std::exception& failure) {
-        return Fail(FailureText(failure));
+        return FailIn(FileName, failure);
     }
     struct stat info = {};
     const std::uint64_t size
@@ -178,13 +187,19 @@ std::string Joined(const std::vector<std::string>& Names)
 
 int Export(const std::string& FileName, const std::string& OutDir, bool Force)
 {
+    // The model file is noted as it is read: no file of the export may
+    // replace it, --force or not.
+    TReadFiles reads;
+    TMDLModel model;
+    std::unique_ptr<TModelExport> made;
     try {
-        // The model file is noted as it is read: no file of the export may
-        // replace it, --force or not.
-        TReadFiles reads;
-        TMDLModel model;
         model.LoadFromFile(FileName);
-        const TModelExport exporter(model, TExportNames::For(FileName, OutDir));
+        made = std::make_unique<TModelExport>(model, TExportNames::For(FileName, OutDir));
+    } catch (const std::exception& failure) {
+        return FailIn(FileName, failure);
+    }
+    const TModelExport& exporter = *made;
+    try {
         const std::vector<std::string> files = exporter.Files();
         for (const std::string& file : files)
             reads.CheckNotRead(file);
@@ -252,8 +267,8 @@ int Export(const std::string& FileName, const std::string& OutDir, bool Force)
                       << " back without naming an output would replace " << Printable(FileName)
                       << ".\n";
     } catch (const std::filesystem::filesystem_error& failure) {
-        return Fail(
-            Printable(failure.path1().string()) + ": " + Printable(failure.code().message()));
+        return Fail("The folder " + Printable(failure.path1().string()) + " cannot be made ("
+            + Printable(failure.code().message()) + ").");
     } catch (const std::exception& failure) {
         return Fail(FailureText(failure));
     }
