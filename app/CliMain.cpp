@@ -220,11 +220,10 @@ int Export(const std::string& FileName, const std::string& OutDir, bool Force)
         const std::uint64_t needed = exporter.EstimatedBytes();
         struct statvfs room = {};
         // The folder, or the nearest one above it that is there yet.
-        std::filesystem::path folder = names.Dir.empty() ? "." : names.Dir;
+        std::filesystem::path folder = std::filesystem::path(names.Dir).parent_path();
         std::error_code failure;
-        while (!std::filesystem::exists(folder, failure) && folder.has_relative_path())
-            folder
-                = folder.has_filename() ? folder.parent_path() : folder.parent_path().parent_path();
+        while (!folder.empty() && !std::filesystem::exists(folder, failure))
+            folder = folder.parent_path();
         if (folder.empty())
             folder = ".";
         if (::statvfs(folder.c_str(), &room) == 0
@@ -257,12 +256,7 @@ int Export(const std::string& FileName, const std::string& OutDir, bool Force)
                          "read DDS textures.\n";
         // Converting the first frame without naming an output writes
         // NAME.mdl in that folder, which may be the very file exported.
-        struct stat source = {};
-        struct stat target = {};
-        const std::string back = names.Dir + names.BaseName + ".mdl";
-        if (!model.Frames.empty() && ::stat(FileName.c_str(), &source) == 0
-            && ::stat(back.c_str(), &target) == 0 && source.st_dev == target.st_dev
-            && source.st_ino == target.st_ino)
+        if (!model.Frames.empty() && reads.ReadAs(names.Dir + names.BaseName + ".mdl"))
             std::cout << "Converting " << Printable(names.FrameFile(0))
                       << " back without naming an output would replace " << Printable(FileName)
                       << ".\n";

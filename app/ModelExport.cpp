@@ -107,6 +107,11 @@ std::string MaterialColour(const TMDLModel& Model)
 
 const char* const MaterialName = "skin";
 
+bool IsWhite(std::uint32_t Colour)
+{
+    return (Colour & 0xFFFFFF) == 0xFFFFFF;
+}
+
 // The converter's atlas of one texture grows each side s by s mod 8 in
 // white. Of a side Size, the texture side that grows back to it, dropping
 // only white: the longest Size - r with (Size - r) mod 8 = r whose last r
@@ -196,16 +201,15 @@ TModelExport::TModelExport(const TMDLModel& Model, TExportNames Names)
             FColours = FSkin->DecodeColours();
         if (!FColours.empty()) {
             const std::size_t width = std::size_t(FSkinWidth);
-            auto white = [this](std::size_t at) { return (FColours[at] & 0xFFFFFF) == 0xFFFFFF; };
             FTextureWidth = TextureSide(FSkinWidth, [&](std::int32_t x) {
                 for (std::size_t y = 0; y < std::size_t(FSkinHeight); ++y)
-                    if (!white(y * width + std::size_t(x)))
+                    if (!IsWhite(FColours[y * width + std::size_t(x)]))
                         return false;
                 return true;
             });
             FTextureHeight = TextureSide(FSkinHeight, [&](std::int32_t y) {
                 for (std::size_t x = 0; x < width; ++x)
-                    if (!white(std::size_t(y) * width + x))
+                    if (!IsWhite(FColours[std::size_t(y) * width + x]))
                         return false;
                 return true;
             });
@@ -217,10 +221,9 @@ TModelExport::TModelExport(const TMDLModel& Model, TExportNames Names)
     }
     // A model converted without materials has a white tile as its only
     // skin and every skin vertex at (0, 0): a material would add a skin.
-    const auto isWhite = [](std::uint32_t colour) { return (colour & 0xFFFFFF) == 0xFFFFFF; };
     const auto atOrigin = [](const TMDLSkinVert& vert) { return vert.U == 0 && vert.V == 0; };
     if (skins.size() == 1 && !FColours.empty()
-        && std::all_of(FColours.begin(), FColours.end(), isWhite)
+        && std::all_of(FColours.begin(), FColours.end(), IsWhite)
         && (!Model.SkinVerts
             || std::all_of(Model.SkinVerts->Items.begin(), Model.SkinVerts->Items.end(), atOrigin)))
         FMaterial = false;

@@ -192,13 +192,17 @@ template <typename TIn> TMDLPackedVertex ReadPackedVertex8(TIn& in)
 template <typename TIn>
 void ReadFrame(TIn& in, TMDLFrame& frame, std::size_t number, std::int32_t vertices, bool Whole)
 {
-    const std::string what = "frame " + Text(number);
-    in.Need(4, what);
+    // The frame's name for the refusal, made only when there is one: a
+    // file may hold millions of frames.
+    auto need = [&](std::uint64_t count) {
+        if (count > in.Left())
+            in.Need(count, "frame " + Text(number));
+    };
+    need(4);
     frame.FrameType = in.I32();
     const bool small = frame.Packed8();
     const std::uint64_t vertexSize = small ? PackedVertex8Size : PackedVertexSize;
-    in.Need((small ? Frame8HeaderSize : FrameHeaderSize) - 4 + vertexSize * std::uint64_t(vertices),
-        what);
+    need((small ? Frame8HeaderSize : FrameHeaderSize) - 4 + vertexSize * std::uint64_t(vertices));
     frame.BBoxMin = small ? ReadPackedVertex8(in) : ReadPackedVertex(in);
     frame.BBoxMax = small ? ReadPackedVertex8(in) : ReadPackedVertex(in);
     in.Bytes(frame.Name, FrameNameSize);
@@ -314,14 +318,12 @@ template <typename TIn> void TMDLModel::ReadModel(TIn& in, std::uint64_t Size, b
     if (skins.size() == 1 && skins[0]->SkinType == SkinType888) {
         ColourSkin = std::move(skins[0]);
     } else {
-        for (std::size_t i = 0; i < skins.size(); ++i) {
-            if (i == 0)
-                TextureSkin = std::move(skins[i]);
-            else if (i == 1)
-                ColourSkin = std::move(skins[i]);
-            else
-                MoreSkins.push_back(std::move(skins[i]));
-        }
+        if (skins.size() > 0)
+            TextureSkin = std::move(skins[0]);
+        if (skins.size() > 1)
+            ColourSkin = std::move(skins[1]);
+        for (std::size_t i = 2; i < skins.size(); ++i)
+            MoreSkins.push_back(std::move(skins[i]));
     }
     SkinVerts = std::move(skinVerts);
     Triangles = std::move(triangles);

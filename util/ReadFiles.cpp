@@ -58,10 +58,10 @@ void TReadFiles::Expect(const std::string& Path)
         Add(info.st_dev, info.st_ino, Path);
 }
 
-void TReadFiles::CheckNotRead(const std::string& Path) const
+const std::string* TReadFiles::ReadAs(const std::string& Path) const
 {
     if (Path.empty() || HasNulByte(Path))
-        return; // names no file, and the save says so
+        return nullptr; // names no file, and the save says so
     struct stat named, reached;
     const bool hasNamed = ::lstat(Path.c_str(), &named) == 0;
     const bool hasReached = ::stat(Path.c_str(), &reached) == 0;
@@ -69,6 +69,13 @@ void TReadFiles::CheckNotRead(const std::string& Path) const
     for (const TEntry& entry : FEntries) {
         if ((hasNamed && named.st_dev == entry.Device && named.st_ino == entry.Inode)
             || (hasReached && reached.st_dev == entry.Device && reached.st_ino == entry.Inode))
-            throw EInvalidOperation(FormatTwo(SOutputIsInput, Path, entry.Path));
+            return &entry.Path;
     }
+    return nullptr;
+}
+
+void TReadFiles::CheckNotRead(const std::string& Path) const
+{
+    if (const std::string* input = ReadAs(Path))
+        throw EInvalidOperation(FormatTwo(SOutputIsInput, Path, *input));
 }

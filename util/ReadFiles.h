@@ -31,6 +31,9 @@ public:
     // so far: the file at Path itself or, when Path is a link, the file it
     // leads to.
     void CheckNotRead(const std::string& Path) const;
+    // The name under which the file at Path (or the one a link there leads
+    // to) was noted, or null when it was not.
+    const std::string* ReadAs(const std::string& Path) const;
 
     // What OpenRegularFile calls for each file it opens.
     static void Note(dev_t Device, ino_t Inode, const std::string& Path);
