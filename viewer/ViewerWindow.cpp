@@ -158,8 +158,8 @@ void TModelView::paintEvent(QPaintEvent*)
     // A picture drawn for another size (the view was resized since) is
     // stretched over the view until the new one arrives.
     const QSizeF shown = QSizeF(picture.size()).scaled(QSizeF(size()), Qt::KeepAspectRatio);
-    const QRectF target(QPointF((width() - shown.width()) / 2, (height() - shown.height()) / 2),
-        shown);
+    const QRectF target(
+        QPointF((width() - shown.width()) / 2, (height() - shown.height()) / 2), shown);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.drawImage(target, picture);
 }
@@ -308,8 +308,8 @@ bool TViewerWindow::OpenFile(const QString& FileName)
     }
     ShowModel(std::move(loaded));
     AddRecentFile(QFileInfo(FileName).absoluteFilePath());
-    setWindowTitle(QFileInfo(FileName).fileName() + QStringLiteral(" - ")
-        + QString::fromUtf8(ViewerTitle));
+    setWindowTitle(
+        QFileInfo(FileName).fileName() + QStringLiteral(" - ") + QString::fromUtf8(ViewerTitle));
     return true;
 }
 
@@ -418,8 +418,8 @@ QTransform TViewerWindow::SkinTransform() const
 {
     if (FSkin.isNull())
         return QTransform();
-    const double scale = std::min(double(ModelView->width()) / FSkin.width(),
-        double(ModelView->height()) / FSkin.height());
+    const double scale = std::min(
+        double(ModelView->width()) / FSkin.width(), double(ModelView->height()) / FSkin.height());
     return QTransform::fromTranslate((ModelView->width() - FSkin.width() * scale) / 2,
         (ModelView->height() - FSkin.height() * scale) / 2)
         .scale(scale, scale);
