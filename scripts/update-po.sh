@@ -10,7 +10,7 @@ source "$(dirname "$0")/common.sh"
 TARVEX_PACKAGES=()
 tarvex_install_packages gettext
 cd "$TARVEX_ROOT"
-mapfile -t sources < <(git ls-files 'util/*.cpp' 'image/*.cpp' 'obj/*.cpp' 'mdl/*.cpp' 'app/*.cpp')
+mapfile -t sources < <(git ls-files 'util/*.cpp' 'image/*.cpp' 'obj/*.cpp' 'mdl/*.cpp' 'app/*.cpp' 'viewer/*.cpp')
 xgettext --from-code=UTF-8 --language=C++ --keyword=Tr --keyword=N_ --sort-by-file --add-location=file \
     --package-name=Tarvex --package-version="$(sed -n 's/^project(Tarvex VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)" \
     --msgid-bugs-address= --add-comments=TRANSLATORS: -o po/tarvex.pot "${sources[@]}" \

@@ -57,9 +57,9 @@ constexpr int WheelNotch = 120;
 // The triangles over the skin: a colour seldom found on a texture.
 const QColor SkinLineColour(255, 0, 255);
 
-QString Text(const char* English)
+QString Shown(const char* Text)
 {
-    return QString::fromUtf8(Tr(English));
+    return QString::fromUtf8(Text);
 }
 
 QColor ColourOf(TColor Colour)
@@ -231,7 +231,7 @@ void TViewerWindow::CreateComponents()
         RequestPicture();
     });
 
-    auto* dock = new QDockWidget(Text("Model"), this);
+    auto* dock = new QDockWidget(Shown(Tr("Model")), this);
     dock->setObjectName(QStringLiteral("ModelDock"));
     dock->setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
     InfoText = new QPlainTextEdit(dock);
@@ -245,39 +245,39 @@ void TViewerWindow::CreateComponents()
     PlayTimer->setInterval(1000 / FramesPerSecond);
     connect(PlayTimer, &QTimer::timeout, this, &TViewerWindow::NextFrame);
 
-    FileMenu = menuBar()->addMenu(Text("&File"));
-    OpenAction = FileMenu->addAction(Text("&Open..."));
+    FileMenu = menuBar()->addMenu(Shown(Tr("&File")));
+    OpenAction = FileMenu->addAction(Shown(Tr("&Open...")));
     OpenAction->setShortcut(QKeySequence::Open);
     connect(OpenAction, &QAction::triggered, this, &TViewerWindow::OpenClick);
-    RecentMenu = FileMenu->addMenu(Text("Open &Recent"));
+    RecentMenu = FileMenu->addMenu(Shown(Tr("Open &Recent")));
     FileMenu->addSeparator();
-    QAction* quit = FileMenu->addAction(Text("&Quit"));
+    QAction* quit = FileMenu->addAction(Shown(Tr("&Quit")));
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(quit, &QAction::triggered, this, &QWidget::close);
 
-    QMenu* viewMenu = menuBar()->addMenu(Text("&View"));
-    PlayAction = viewMenu->addAction(Text("&Play"));
+    QMenu* viewMenu = menuBar()->addMenu(Shown(Tr("&View")));
+    PlayAction = viewMenu->addAction(Shown(Tr("&Play")));
     PlayAction->setCheckable(true);
     PlayAction->setShortcut(QKeySequence(Qt::Key_Space));
     PlayAction->setEnabled(false);
     connect(PlayAction, &QAction::toggled, this, &TViewerWindow::PlayToggled);
     PlayButton->setDefaultAction(PlayAction);
-    QAction* next = viewMenu->addAction(Text("&Next Frame"));
+    QAction* next = viewMenu->addAction(Shown(Tr("&Next Frame")));
     next->setShortcut(QKeySequence(Qt::Key_Right));
     connect(next, &QAction::triggered, this, &TViewerWindow::NextFrame);
-    QAction* previous = viewMenu->addAction(Text("P&revious Frame"));
+    QAction* previous = viewMenu->addAction(Shown(Tr("P&revious Frame")));
     previous->setShortcut(QKeySequence(Qt::Key_Left));
     connect(previous, &QAction::triggered, this, [this] {
         const int count = FrameSlider->maximum() + 1;
         SetFrame((Frame() + count - 1) % count);
     });
     viewMenu->addSeparator();
-    SkinAction = viewMenu->addAction(Text("Show &Skin"));
+    SkinAction = viewMenu->addAction(Shown(Tr("Show &Skin")));
     SkinAction->setCheckable(true);
     SkinAction->setShortcut(QKeySequence(Qt::Key_S));
     SkinAction->setEnabled(false);
     connect(SkinAction, &QAction::toggled, ModelView, qOverload<>(&QWidget::update));
-    ResetViewAction = viewMenu->addAction(Text("Reset &View"));
+    ResetViewAction = viewMenu->addAction(Shown(Tr("Reset &View")));
     ResetViewAction->setShortcut(QKeySequence(Qt::Key_Home));
     connect(ResetViewAction, &QAction::triggered, this, [this] { SetView(TRenderView()); });
 
@@ -350,11 +350,11 @@ void TViewerWindow::UpdateFrameText()
     }
     const std::vector<TMDLFrame>& frames = FModel->Model.Frames;
     if (frames.empty()) {
-        FrameText->setText(Text("No frames"));
+        FrameText->setText(Shown(Tr("No frames")));
         return;
     }
     const std::size_t frame = Frame();
-    FrameText->setText(Text("Frame %1 of %2: %3")
+    FrameText->setText(Shown(Tr("Frame %1 of %2: %3"))
                            .arg(frame + 1)
                            .arg(frames.size())
                            .arg(QString::fromStdString(Printable(frames[frame].NameText()))));
@@ -378,7 +378,7 @@ void TViewerWindow::NextFrame()
 
 void TViewerWindow::PlayToggled(bool Playing)
 {
-    PlayAction->setText(Playing ? Text("&Pause") : Text("&Play"));
+    PlayAction->setText(Playing ? Shown(Tr("&Pause")) : Shown(Tr("&Play")));
     if (Playing)
         PlayTimer->start();
     else
@@ -456,18 +456,18 @@ void TViewerWindow::PictureDone(TRenderResult Result)
     FPicture = std::move(Result.Picture);
     FPicture.setDevicePixelRatio(ModelView->devicePixelRatioF());
     FPictureSerial = Result.Request.Serial;
-    TimeText->setText(Text("Rendered in %1 ms").arg(Result.Milliseconds, 0, 'f', 1));
+    TimeText->setText(Shown(Tr("Rendered in %1 ms")).arg(Result.Milliseconds, 0, 'f', 1));
     ModelView->update();
     emit PictureShown();
 }
 
 void TViewerWindow::OpenClick()
 {
-    QFileDialog dialog(this, Text("Open"));
+    QFileDialog dialog(this, Shown(Tr("Open")));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilters({ QString::fromUtf8(ModelFilter), Text("All files (*)") });
+    dialog.setNameFilters({ QString::fromUtf8(ModelFilter), Shown(Tr("All files (*)")) });
     if (FModel)
         dialog.setDirectory(QFileInfo(QString::fromStdString(FModel->FileName)).absolutePath());
     if (!ExecOpenDialog(dialog))
