@@ -51,6 +51,7 @@ const char* const ModelFilter = "3DGS MDL5 (*.mdl)";
 constexpr int InitialWidth = 900;
 constexpr int InitialHeight = 600;
 constexpr int ViewHintSide = 480;
+constexpr int InfoWidth = 360;
 // A notch of the wheel zooms by this factor.
 constexpr double ZoomPerNotch = 1.25;
 constexpr int WheelNotch = 120;
@@ -240,6 +241,8 @@ void TViewerWindow::CreateComponents()
     InfoText->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     dock->setWidget(InfoText);
     addDockWidget(Qt::RightDockWidgetArea, dock);
+    // Wide enough for the header's fields and most of a frame's line.
+    resizeDocks({ dock }, { InfoWidth }, Qt::Horizontal);
 
     PlayTimer = new QTimer(this);
     PlayTimer->setInterval(1000 / FramesPerSecond);
@@ -457,7 +460,10 @@ void TViewerWindow::PictureDone(TRenderResult Result)
     FPicture.setDevicePixelRatio(ModelView->devicePixelRatioF());
     FPictureSerial = Result.Request.Serial;
     TimeText->setText(Shown(Tr("Rendered in %1 ms")).arg(Result.Milliseconds, 0, 'f', 1));
-    ModelView->update();
+    // The skin and its lines take long to paint on a large model; they do
+    // not change with the picture.
+    if (!ShowingSkin())
+        ModelView->update();
     emit PictureShown();
 }
 
