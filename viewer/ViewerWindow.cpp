@@ -36,7 +36,6 @@
 #include <QWheelEvent>
 
 #include "app/ConversionCommand.h"
-#include "app/ModelExport.h"
 #include "app/ModelInfo.h"
 #include "app/tarvex.xpm"
 #include "util/Printable.h"
