@@ -463,7 +463,6 @@ void TViewerWindow::PictureDone(TRenderResult Result)
     // not change with the picture.
     if (!ShowingSkin())
         ModelView->update();
-    emit PictureShown();
 }
 
 void TViewerWindow::OpenClick()

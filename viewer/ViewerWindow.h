@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include <QElapsedTimer>
 #include <QImage>
 #include <QLineF>
 #include <QMainWindow>
@@ -128,10 +127,6 @@ public:
     bool ShowingSkin() const;
     // The recent files, newest first.
     QStringList RecentFiles() const;
-
-signals:
-    // A picture for the current model has arrived and is shown.
-    void PictureShown();
 
 public slots:
     void OpenClick();
