@@ -22,7 +22,8 @@ int main(int argc, char* argv[])
     parser.setApplicationDescription(QString::fromUtf8(ViewerTitle));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("FILE.mdl"), QStringLiteral("The model to show."));
+    parser.addPositionalArgument(QStringLiteral("FILE.mdl"), QStringLiteral("The model to show."),
+        QStringLiteral("[FILE.mdl]"));
     parser.process(application);
 
     TViewerWindow window;

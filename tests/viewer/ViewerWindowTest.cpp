@@ -23,6 +23,7 @@
 #include <QSignalSpy>
 #include <QSlider>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -314,10 +315,13 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
-    // The recent files of the tests, never the user's.
+    // The recent files of the tests, never the user's, nor those of another
+    // test process running at the same time.
     QStandardPaths::setTestModeEnabled(true);
-    QCoreApplication::setOrganizationName(QStringLiteral("TarvexTest"));
-    QCoreApplication::setApplicationName(QStringLiteral("tarvex-view-test"));
+    QTemporaryDir settings;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+    QCoreApplication::setOrganizationName(QStringLiteral("Tarvex"));
+    QCoreApplication::setApplicationName(QStringLiteral("tarvex-view"));
     std::setlocale(LC_NUMERIC, "C");
     std::setlocale(LC_MESSAGES, "C");
     ::testing::InitGoogleTest(&argc, argv);
