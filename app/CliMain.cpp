@@ -1,8 +1,11 @@
 // tarvex-cli: the conversion command without a window, for scripts and
 // batches, and a description of MDL5 files.
+#include <cctype>
 #include <clocale>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -19,6 +22,10 @@
 #include "app/ConversionCommand.h"
 #include "app/ModelExport.h"
 #include "app/ModelInfo.h"
+#include "image/Bitmap.h"
+#include "image/TextureFile.h"
+#include "render/Renderer.h"
+#include "util/AtomicFile.h"
 #include "util/FileIO.h"
 #include "util/Printable.h"
 #include "util/ReadFiles.h"
@@ -28,10 +35,13 @@ namespace {
 const char* const ProgramName = "tarvex-cli";
 const char* const Version = TARVEX_VERSION;
 
-const char* const UsageText = "Usage: tarvex-cli convert INPUT.obj [OUTPUT.mdl]\n"
-                              "  or:  tarvex-cli info FILE.mdl\n"
-                              "  or:  tarvex-cli export [--force] FILE.mdl [OUTDIR]\n"
-                              "  or:  tarvex-cli --help | --version\n";
+const char* const UsageText
+    = "Usage: tarvex-cli convert INPUT.obj [OUTPUT.mdl]\n"
+      "  or:  tarvex-cli info FILE.mdl\n"
+      "  or:  tarvex-cli export [--force] FILE.mdl [OUTDIR]\n"
+      "  or:  tarvex-cli render FILE.mdl OUT.png|OUT.bmp [--frame N | --all]\n"
+      "                  [--size WxH] [--yaw DEG] [--pitch DEG]\n"
+      "  or:  tarvex-cli --help | --version\n";
 
 const char* const HelpText
     = "Converts a Wavefront OBJ mesh with its MTL materials and textures into\n"
@@ -53,6 +63,15 @@ const char* const HelpText
       "      names) into OUTDIR, by default FILE's folder; NAME is FILE's name\n"
       "      without extension, with \"_\" made \"-\". Converting NAME_0.obj gives\n"
       "      the model back. Existing files are replaced only with --force.\n"
+      "  render FILE.mdl OUT.png|OUT.bmp [options]\n"
+      "      Draws a frame of the model, textured from its first skin and lit from\n"
+      "      the upper left, as a PNG or BMP picture (by OUT's extension).\n"
+      "      --frame N    the frame to draw, counted from 0 (default 0)\n"
+      "      --all        every frame in a grid, each with its name under it\n"
+      "      --size WxH   the picture (with --all, each frame's) in pixels, or N for\n"
+      "                   N x N (default 512x512, at most 4096 a side)\n"
+      "      --yaw DEG    the turn round the model, from its front (default 30)\n"
+      "      --pitch DEG  the height of the view above the horizon (default 20)\n"
       "\n"
       "  --help     display this help and exit\n"
       "  --version  output version information and exit\n"
@@ -272,6 +291,108 @@ int Export(const std::string& FileName, const std::string& OutDir, bool Force)
     return 0;
 }
 
+// What render draws, from its options.
+struct TRenderRequest
+{
+    std::size_t Frame = 0;
+    bool All = false;
+    std::int32_t Width = 512;
+    std::int32_t Height = 512;
+    TRenderView View;
+};
+
+bool ParseCount(const std::string& Text, std::uint64_t Limit, std::uint64_t& Value)
+{
+    if (Text.empty() || Text.size() > 19
+        || Text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    Value = std::stoull(Text);
+    return Value <= Limit;
+}
+
+// "WxH", or "N" for a square (what a thumbnailer passes).
+bool ParseSize(const std::string& Text, std::int32_t& Width, std::int32_t& Height)
+{
+    const std::size_t x = Text.find_first_of("xX");
+    std::uint64_t w = 0, h = 0;
+    const std::uint64_t limit = TModelRenderer::MaxSide;
+    if (x == std::string::npos) {
+        if (!ParseCount(Text, limit, w))
+            return false;
+        h = w;
+    } else if (!ParseCount(Text.substr(0, x), limit, w)
+        || !ParseCount(Text.substr(x + 1), limit, h)) {
+        return false;
+    }
+    if (w == 0 || h == 0)
+        return false;
+    Width = static_cast<std::int32_t>(w);
+    Height = static_cast<std::int32_t>(h);
+    return true;
+}
+
+bool ParseDegrees(const std::string& Text, double& Value)
+{
+    if (Text.empty() || Text.size() > 40)
+        return false;
+    char* end = nullptr;
+    Value = std::strtod(Text.c_str(), &end);
+    return end == Text.c_str() + Text.size() && std::isfinite(Value) && std::fabs(Value) <= 1e6;
+}
+
+// The picture's format by its name's extension, in any case: ".png" or
+// ".bmp"; empty for any other.
+std::string PictureExtension(const std::string& Output)
+{
+    const std::string name = NamePart(Output);
+    const std::size_t dot = name.rfind('.');
+    std::string extension = dot == std::string::npos ? std::string() : name.substr(dot);
+    for (char& c : extension)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension == ".png" || extension == ".bmp" ? extension : std::string();
+}
+
+int Render(const std::string& FileName, const std::string& Output, const TRenderRequest& Request)
+{
+    // The picture may never replace the model it shows.
+    TReadFiles reads;
+    TMDLModel model;
+    try {
+        model.LoadFromFile(FileName);
+    } catch (const std::exception& failure) {
+        return FailIn(FileName, failure);
+    }
+    const std::size_t frames = model.Frames.size();
+    if (!Request.All && Request.Frame > 0 && Request.Frame >= frames)
+        return Fail(Printable(FileName) + ": there is no frame " + std::to_string(Request.Frame)
+            + "; the model has " + std::to_string(frames) + (frames == 1 ? " frame" : " frames")
+            + ", counted from 0.");
+    try {
+        const TModelRenderer renderer(model);
+        TBitmap picture;
+        if (Request.All)
+            RenderContactSheet(renderer, Request.View,
+                TSheetLayout::For(frames, Request.Width, Request.Height), picture);
+        else
+            renderer.Render(Request.Frame, Request.View, Request.Width, Request.Height, picture);
+        const std::vector<std::uint8_t> bytes
+            = PictureExtension(Output) == ".png" ? EncodePng(picture) : picture.EncodeBmp();
+        reads.CheckNotRead(Output);
+        TAtomicFile file(Output, TLinkRule::Follow);
+        file.Write(bytes.data(), bytes.size());
+        file.Commit();
+        std::cout << "Wrote " << Printable(Output) << " (" << picture.Width() << " x "
+                  << picture.Height() << ")\n";
+    } catch (const std::exception& failure) {
+        const std::string place = FailurePlace(failure);
+        return Fail((place.empty() ? "" : place + ": ") + FailureText(failure));
+    }
+    std::cout.flush();
+    if (!std::cout)
+        return Fail("cannot write to standard output.");
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -288,9 +409,41 @@ int main(int argc, char** argv)
     std::vector<std::string> operands;
     bool optionsEnd = false;
     bool force = false;
+    TRenderRequest render;
+    std::string renderOption; // the first option of render met, for a misplaced one
+    bool frameGiven = false;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
-        if (!optionsEnd && argument == "--") {
+        const bool takesValue = argument == "--frame" || argument == "--size" || argument == "--yaw"
+            || argument == "--pitch";
+        if (!optionsEnd && takesValue) {
+            if (i + 1 == argc)
+                return BadUsage(argument + " needs a value");
+            const std::string value = argv[++i];
+            bool good = true;
+            if (argument == "--frame") {
+                std::uint64_t frame = 0;
+                good = ParseCount(value, std::uint64_t(1) << 40, frame);
+                render.Frame = static_cast<std::size_t>(frame);
+                frameGiven = true;
+            } else if (argument == "--size")
+                good = ParseSize(value, render.Width, render.Height);
+            else if (argument == "--yaw")
+                good = ParseDegrees(value, render.View.Yaw);
+            else
+                good = ParseDegrees(value, render.View.Pitch);
+            if (!good)
+                return BadUsage("'" + value + "' is no valid value of " + argument
+                    + (argument == "--size"         ? " (WxH or N, 1 to 4096 pixels a side)"
+                            : argument == "--frame" ? " (a frame number from 0)"
+                                                    : " (degrees)"));
+            if (renderOption.empty())
+                renderOption = argument;
+        } else if (!optionsEnd && argument == "--all") {
+            render.All = true;
+            if (renderOption.empty())
+                renderOption = argument;
+        } else if (!optionsEnd && argument == "--") {
             optionsEnd = true;
         } else if (!optionsEnd && argument == "--help") {
             std::cout << UsageText << "\n" << HelpText;
@@ -322,6 +475,19 @@ int main(int argc, char** argv)
     }
     if (force && command != "export")
         return BadUsage("--force belongs to export");
+    if (!renderOption.empty() && command != "render")
+        return BadUsage(renderOption + " belongs to render");
+    if (command == "render") {
+        if (operands.size() != 3)
+            return BadUsage("render takes an MDL file and a picture file");
+        if (operands[1].empty() || operands[2].empty())
+            return BadUsage("a file name is empty");
+        if (frameGiven && render.All)
+            return BadUsage("--frame and --all exclude each other");
+        if (PictureExtension(operands[2]).empty())
+            return BadUsage("the picture's name must end in .png or .bmp");
+        return Render(operands[1], operands[2], render);
+    }
     if (command == "export") {
         if (operands.size() < 2 || operands.size() > 3)
             return BadUsage("export takes an MDL file and an optional folder");

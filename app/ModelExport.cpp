@@ -135,13 +135,6 @@ template <typename TIsWhite> std::int32_t TextureSide(std::int32_t Size, TIsWhit
 
 } // namespace
 
-std::int32_t SkinPixel(std::uint16_t Value, std::int32_t Size)
-{
-    if (Value > 0x7FFF && Value > Size)
-        return static_cast<std::int16_t>(Value);
-    return Value;
-}
-
 TExportNames TExportNames::For(const std::string& MDLFile, const std::string& OutDir)
 {
     TExportNames names;

@@ -100,8 +100,3 @@ private:
     std::string FKd; // its colour, as the MTL file states it
     std::size_t FSkipped = 0;
 };
-
-// The pixel a stored 16-bit skin coordinate stands for on a side of Size
-// pixels: the unsigned value, unless it has its top bit set and lies beyond
-// the side, where a signed reading (left of or above the skin) is meant.
-std::int32_t SkinPixel(std::uint16_t Value, std::int32_t Size);

@@ -1,4 +1,5 @@
-// PNG textures through libpng, from bytes in memory.
+// PNG textures through libpng, from bytes in memory, and rendered pictures
+// encoded the same way.
 //
 // libpng reports errors by calling a handler that must not return; ours
 // longjmps back to DecodePng, which raises our own error once libpng's
@@ -15,6 +16,7 @@
 #include <png.h>
 
 #include "image/Bitmap.h"
+#include "util/Errors.h"
 
 using ImageDetail::FailTexture;
 using ImageDetail::TPicture24;
@@ -128,7 +130,82 @@ bool ReadPixels(TPngReader& Reader, TPngInput& Input, png_bytepp Rows)
     return true;
 }
 
+// What the writer's handlers reach: the bytes so far and the way back.
+struct TPngOutput
+{
+    std::vector<std::uint8_t>* Bytes;
+    std::jmp_buf Jump;
+    char Message[200];
+};
+
+[[noreturn]] void OnWriteError(png_structp Png, png_const_charp Message)
+{
+    TPngOutput& output = *static_cast<TPngOutput*>(png_get_error_ptr(Png));
+    std::strncpy(output.Message, Message ? Message : "", sizeof output.Message - 1);
+    output.Message[sizeof output.Message - 1] = '\0';
+    std::longjmp(output.Jump, 1);
+}
+
+void OnWrite(png_structp Png, png_bytep Data, png_size_t Count)
+{
+    TPngOutput& output = *static_cast<TPngOutput*>(png_get_io_ptr(Png));
+    // No exception may pass through libpng's frames.
+    try {
+        output.Bytes->insert(output.Bytes->end(), Data, Data + Count);
+    } catch (const std::bad_alloc&) {
+        png_error(Png, "there is not enough memory");
+    }
+}
+
+void OnFlush(png_structp)
+{
+}
+
+struct TPngWriter
+{
+    png_structp Png = nullptr;
+    png_infop Info = nullptr;
+    ~TPngWriter() { png_destroy_write_struct(&Png, Info ? &Info : nullptr); }
+};
+
+bool WritePixels(
+    TPngWriter& Writer, TPngOutput& Output, png_uint_32 Width, png_uint_32 Height, png_bytepp Rows)
+{
+    if (setjmp(Output.Jump))
+        return false;
+    png_set_write_fn(Writer.Png, &Output, OnWrite, OnFlush);
+    png_set_IHDR(Writer.Png, Writer.Info, Width, Height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+        PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(Writer.Png, Writer.Info);
+    png_set_bgr(Writer.Png);
+    png_write_image(Writer.Png, Rows);
+    png_write_end(Writer.Png, nullptr);
+    return true;
+}
+
 } // namespace
+
+std::vector<std::uint8_t> EncodePng(const TBitmap& Image)
+{
+    if (Image.BitsPerPixel() != 24 || !Image.HasPixels())
+        throw EInvalidGraphicOperation("Only a 24-bit picture is written as PNG.");
+    std::vector<std::uint8_t> bytes;
+    TPngOutput output {};
+    output.Bytes = &bytes;
+    TPngWriter writer;
+    writer.Png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &output, OnWriteError, OnWarning);
+    if (writer.Png)
+        writer.Info = png_create_info_struct(writer.Png);
+    if (!writer.Info)
+        throw EOutOfResources("There is not enough memory to write a PNG picture.");
+    const auto height = static_cast<png_uint_32>(Image.Height());
+    std::unique_ptr<png_bytep[]> rows(new png_bytep[height]);
+    for (png_uint_32 y = 0; y < height; ++y)
+        rows[y] = const_cast<png_bytep>(Image.RowData(static_cast<std::int32_t>(y)));
+    if (!WritePixels(writer, output, static_cast<png_uint_32>(Image.Width()), height, rows.get()))
+        throw EWriteError(std::string("The PNG picture cannot be written: ") + output.Message);
+    return bytes;
+}
 
 void DecodePng(TBitmap& Image, const std::vector<std::uint8_t>& Bytes, const std::string& Name)
 {

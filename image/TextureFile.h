@@ -33,6 +33,10 @@ void DecodeTga(TBitmap& Image, const std::vector<std::uint8_t>& Bytes, const std
 void DecodeTexture(TBitmap& Image, TTextureFormat Format, const std::vector<std::uint8_t>& Bytes,
     const std::string& Name);
 
+// A 24-bit image as a PNG file (8-bit red, green, blue; no other chunks),
+// the same bytes for the same pixels.
+std::vector<std::uint8_t> EncodePng(const TBitmap& Image);
+
 // Reads the file and decodes it by its extension. EFOpenError when it cannot
 // be opened or is no regular file, EReadError when it shrinks while read.
 void LoadTextureFile(TBitmap& Image, const std::string& Path);

@@ -121,6 +121,11 @@ struct TMDLSkinVert
     std::int16_t SignedV() const { return static_cast<std::int16_t>(V); }
 };
 
+// The pixel a stored 16-bit skin coordinate stands for on a side of Size
+// pixels: the unsigned value, unless it has its top bit set and lies beyond
+// the side, where a signed reading (left of or above the skin) is meant.
+std::int32_t SkinPixel(std::uint16_t Value, std::int32_t Size);
+
 struct TMDLTriangle
 {
     // 0-based; only the low 16 bits reach the file.

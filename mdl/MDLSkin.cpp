@@ -234,3 +234,10 @@ void TMDLSkin5::FromBitmap(const TBitmap& Bitmap, std::int32_t Type)
     Height = height;
     Data = std::move(data);
 }
+
+std::int32_t SkinPixel(std::uint16_t Value, std::int32_t Size)
+{
+    if (Value > 0x7FFF && Value > Size)
+        return static_cast<std::int16_t>(Value);
+    return Value;
+}

@@ -38,7 +38,7 @@ class TModelRenderer
 {
 public:
     // The largest picture side Render draws.
-    static constexpr std::int32_t MaxSide = 8192;
+    static constexpr std::int32_t MaxSide = 4096;
 
     // Decodes the first skin when it can be shown (else the model is drawn
     // grey) and measures every frame once. The model must outlive the
@@ -52,13 +52,14 @@ public:
     std::size_t FrameCount() const;
     // Whether triangles are textured from the first skin.
     bool Textured() const { return !FSkin.empty(); }
+    const TMDLModel& Model() const { return FModel; }
 
     // Draws frame Frame (< FrameCount(); a model without frames draws the
-    // background) into Image, made Width x Height (1 to MaxSide each) at
-    // 24 bits. Triangles that name a missing vertex are left out; a corner
-    // whose skin vertex is missing takes the grey.
-    void Render(std::size_t Frame, const TRenderView& View, std::int32_t Width,
-        std::int32_t Height, TBitmap& Image) const;
+    // background) into Image, made Width x Height (1 to MaxSide each, else
+    // ERangeError) at 24 bits. Triangles that name a missing vertex are left
+    // out; one that names a missing skin vertex is grey.
+    void Render(std::size_t Frame, const TRenderView& View, std::int32_t Width, std::int32_t Height,
+        TBitmap& Image) const;
 
 private:
     const TMDLModel& FModel;
