@@ -143,7 +143,7 @@ else
         command=${command//%o/$out}
         # Split on blanks as file managers do; no path here holds one.
         read -r -a words <<<"$command"
-        PATH=$prefix/bin:$PATH "${words[@]}" || fail "the thumbnailer failed on $f: $command"
+        PATH=$prefix/bin:$PATH "${words[@]}" >/dev/null || fail "the thumbnailer failed on $f: $command"
         # The PNG signature, then IHDR's width and height, big-endian.
         [ "$(od -An -tx1 -N8 "$out" | tr -d ' \n')" = 89504e470d0a1a0a ] \
             || fail "the thumbnail of $f is no PNG file"
