@@ -30,8 +30,8 @@ TRGB At(const TBitmap& Image, int X, int Y)
 constexpr int FaceAxis[6] = { 0, 1, 0, 1, 2, 2 };
 constexpr int FaceSign[6] = { 1, 1, -1, -1, 1, -1 };
 // Each face's region of the skin: red, green, blue, yellow, cyan, magenta.
-constexpr TRGB FaceColour[6]
-    = { { 255, 0, 0 }, { 0, 255, 0 }, { 0, 0, 255 }, { 255, 255, 0 }, { 0, 255, 255 }, { 255, 0, 255 } };
+constexpr TRGB FaceColour[6] = { { 255, 0, 0 }, { 0, 255, 0 }, { 0, 0, 255 }, { 255, 255, 0 },
+    { 0, 255, 255 }, { 255, 0, 255 } };
 constexpr int Band = 10;
 
 // A cube from -1 to 1 on each axis, four vertices a face so that each face
@@ -50,8 +50,8 @@ void MakeCube(TMDLModel& Model, bool Reversed)
     for (int y = 0; y < 2 * Band; ++y) {
         for (int x = 0; x < 3 * Band; ++x) {
             const TRGB& c = FaceColour[y / Band * 3 + x / Band];
-            skin->Data.insert(skin->Data.end(),
-                { std::uint8_t(c.B), std::uint8_t(c.G), std::uint8_t(c.R) });
+            skin->Data.insert(
+                skin->Data.end(), { std::uint8_t(c.B), std::uint8_t(c.G), std::uint8_t(c.R) });
         }
     }
     Model.TextureSkin = std::move(skin);
@@ -74,8 +74,10 @@ void MakeCube(TMDLModel& Model, bool Reversed)
                 { std::uint16_t(face % 3 * Band + (v.Coord[b] ? Band : 0)),
                     std::uint16_t(face / 3 * Band + (v.Coord[c] ? Band : 0)) });
         }
-        Model.Triangles->Items.push_back({ { base, base + 1, base + 2 }, { base, base + 1, base + 2 } });
-        Model.Triangles->Items.push_back({ { base, base + 2, base + 3 }, { base, base + 2, base + 3 } });
+        Model.Triangles->Items.push_back(
+            { { base, base + 1, base + 2 }, { base, base + 1, base + 2 } });
+        Model.Triangles->Items.push_back(
+            { { base, base + 2, base + 3 }, { base, base + 2, base + 3 } });
     }
     if (Reversed)
         std::reverse(Model.Triangles->Items.begin(), Model.Triangles->Items.end());
@@ -89,8 +91,8 @@ TEST(Renderer, EachSideOfTheCubeShowsItsOwnSkinRegionInFrontOfTheOneBehind)
         double Yaw, Pitch;
         int Face;
     };
-    const TCase cases[] = { { 0, 0, 0 }, { 90, 0, 1 }, { 180, 0, 2 }, { -90, 0, 3 }, { 0, 90, 4 },
-        { 30, -90, 5 } };
+    const TCase cases[]
+        = { { 0, 0, 0 }, { 90, 0, 1 }, { 180, 0, 2 }, { -90, 0, 3 }, { 0, 90, 4 }, { 30, -90, 5 } };
     for (const bool reversed : { false, true }) {
         TMDLModel model;
         MakeCube(model, reversed);
@@ -102,14 +104,15 @@ TEST(Renderer, EachSideOfTheCubeShowsItsOwnSkinRegionInFrontOfTheOneBehind)
             ASSERT_EQ(picture.BitsPerPixel(), 24);
             // Off the centre too, so that a wrong texture coordinate does
             // not hide in the middle of a region.
-            for (const auto& p : { std::make_pair(32, 24), std::make_pair(28, 20), std::make_pair(36, 28) }) {
+            for (const auto& p :
+                { std::make_pair(32, 24), std::make_pair(28, 20), std::make_pair(36, 28) }) {
                 const TRGB seen = At(picture, p.first, p.second);
                 const TRGB& want = FaceColour[c.Face];
                 EXPECT_TRUE((seen.R > 60) == (want.R > 0) && (seen.G > 60) == (want.G > 0)
                     && (seen.B > 60) == (want.B > 0) && seen.R + seen.G + seen.B > 60 * 2)
-                    << "yaw " << c.Yaw << " pitch " << c.Pitch << " reversed " << reversed
-                    << " at " << p.first << "," << p.second << ": " << seen.R << " " << seen.G
-                    << " " << seen.B;
+                    << "yaw " << c.Yaw << " pitch " << c.Pitch << " reversed " << reversed << " at "
+                    << p.first << "," << p.second << ": " << seen.R << " " << seen.G << " "
+                    << seen.B;
             }
             // The corner of the picture stays background.
             EXPECT_EQ(picture.PixelColor(0, 0), RenderBackground);
@@ -147,7 +150,8 @@ std::string SphereOBJ()
     for (int i = 0; i <= rings; ++i) {
         for (int j = 0; j < sides; ++j) {
             const double t = pi * i / rings, p = 2 * pi * j / sides;
-            const double x = std::sin(t) * std::cos(p), y = std::cos(t), z = std::sin(t) * std::sin(p);
+            const double x = std::sin(t) * std::cos(p), y = std::cos(t),
+                         z = std::sin(t) * std::sin(p);
             char line[128];
             std::snprintf(line, sizeof line, "v %.6f %.6f %.6f\nvn %.6f %.6f %.6f\n", 0.8 * x,
                 0.8 * y, 0.8 * z, x, y, z);
@@ -157,7 +161,8 @@ std::string SphereOBJ()
     auto at = [&](int i, int j) { return std::to_string(i * sides + j % sides + 1); };
     for (int i = 0; i < rings; ++i) {
         for (int j = 0; j < sides; ++j) {
-            const std::string a = at(i, j), b = at(i, j + 1), c = at(i + 1, j + 1), d = at(i + 1, j);
+            const std::string a = at(i, j), b = at(i, j + 1), c = at(i + 1, j + 1),
+                              d = at(i + 1, j);
             text += "f " + a + "//" + a + " " + b + "//" + b + " " + c + "//" + c + " " + d + "//"
                 + d + "\n";
         }
