@@ -138,6 +138,10 @@ TEST(Renderer, AModelWithoutAUsableSkinIsGreyAndAMissingFrameIsBackground)
     renderer.Render(0, TRenderView(), 40, 40, picture);
     EXPECT_EQ(At(picture, 20, 20).R, centre.R);
     EXPECT_THROW(renderer.Render(0, TRenderView(), 0, 40, picture), ERangeError);
+    // Zoomed so far that the corners lie beyond any pixel number.
+    renderer.Render(0, { 30, 20, 1e9 }, 40, 40, picture);
+    EXPECT_EQ(At(picture, 20, 20).G, At(picture, 0, 39).G);
+    EXPECT_NE(picture.PixelColor(20, 20), RenderBackground);
 }
 
 // A sphere of latitude rings, faces counter-clockwise seen from outside,
