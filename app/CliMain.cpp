@@ -378,7 +378,9 @@ int Render(const std::string& FileName, const std::string& Output, const TRender
             renderer.Render(Request.Frame, Request.View, Request.Width, Request.Height, picture);
         const std::vector<std::uint8_t> bytes
             = PictureExtension(Output) == ".png" ? EncodePng(picture) : picture.EncodeBmp();
-        reads.CheckNotRead(Output);
+        if (const std::string* model = reads.ReadAs(Output))
+            return Fail("Writing " + Printable(Output) + " would replace " + Printable(*model)
+                + ", the model it shows; choose another name.");
         TAtomicFile file(Output, TLinkRule::Follow);
         file.Write(bytes.data(), bytes.size());
         file.Commit();
