@@ -1,5 +1,6 @@
 // tarvex-cli: the conversion command without a window, for scripts and
-// batches, and a description of MDL5 files.
+// batches; a description of MDL5 files, their export to OBJ and their
+// pictures.
 #include <cctype>
 #include <clocale>
 #include <cmath>
@@ -76,9 +77,9 @@ const char* const HelpText
       "  --help     display this help and exit\n"
       "  --version  output version information and exit\n"
       "\n"
-      "Exit status: 0 on success, 1 when the conversion, the reading or the export\n"
-      "fails or the log could not be written (a closed pipe: the model is still\n"
-      "saved), 2 on bad usage.\n";
+      "Exit status: 0 on success, 1 when the conversion, the reading, the export or\n"
+      "the rendering fails or the log could not be written (a closed pipe: the\n"
+      "model is still saved), 2 on bad usage.\n";
 
 // The window's services on a terminal: the log to standard output as it
 // happens, the progress on one rewritten line of standard error.
@@ -377,7 +378,9 @@ int Render(const std::string& FileName, const std::string& Output, const TRender
             renderer.Render(Request.Frame, Request.View, Request.Width, Request.Height, picture);
         const std::vector<std::uint8_t> bytes
             = PictureExtension(Output) == ".png" ? EncodePng(picture) : picture.EncodeBmp();
-        reads.CheckNotRead(Output);
+        if (const std::string* model = reads.ReadAs(Output))
+            return Fail("Writing " + Printable(Output) + " would replace " + Printable(*model)
+                + ", the model it shows; choose another name.");
         TAtomicFile file(Output, TLinkRule::Follow);
         file.Write(bytes.data(), bytes.size());
         file.Commit();

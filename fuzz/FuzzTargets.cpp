@@ -20,6 +20,7 @@
 #include "image/TextureFile.h"
 #include "mdl/MDLClass.h"
 #include "obj/OBJClass.h"
+#include "render/Renderer.h"
 #include "util/ByteStream.h"
 #include "util/Errors.h"
 #include "util/TextFile.h"
@@ -544,6 +545,15 @@ TFuzzVerdict FuzzMDL(const std::uint8_t* Data, std::size_t Size)
                 && std::size_t(obj.TriangleCount) + exporter->SkippedTriangles()
                     == std::size_t(mdl.Header.NumTris),
             "an exported frame reads back with other counts");
+    }
+    // Every model read draws: frame 0 and the last, from a view that puts
+    // the far side in front, never outside the picture or its skin.
+    const TModelRenderer renderer(mdl);
+    TBitmap picture;
+    for (const std::size_t frame : { std::size_t(0), mdl.Frames.size() - 1 }) {
+        renderer.Render(frame, { 200, -35, 1.5 }, 24, 16, picture);
+        Check(picture.Width() == 24 && picture.Height() == 16 && picture.BitsPerPixel() == 24,
+            "a rendered frame is not the picture asked for");
     }
     std::ostringstream description, layoutDescription;
     DescribeMDL(mdl, "in.mdl", Size, description);

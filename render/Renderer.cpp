@@ -275,12 +275,13 @@ void TModelRenderer::Render(std::size_t Frame, const TRenderView& View, std::int
         const double right = std::max({ c[0].X, c[1].X, c[2].X });
         const double top = std::min({ c[0].Y, c[1].Y, c[2].Y });
         const double bottom = std::max({ c[0].Y, c[1].Y, c[2].Y });
-        // Pixel centres at x + 0.5 inside [left, right].
-        const std::int32_t x0 = std::int32_t(std::max(0.0, std::ceil(left - 0.5)));
-        const std::int32_t x1 = std::int32_t(std::min(double(Width) - 1, std::floor(right - 0.5)));
-        const std::int32_t y0 = std::int32_t(std::max(0.0, std::ceil(top - 0.5)));
-        const std::int32_t y1
-            = std::int32_t(std::min(double(Height) - 1, std::floor(bottom - 0.5)));
+        // Pixel centres at x + 0.5 inside [left, right], limited to the
+        // picture before they become integers.
+        const double w = double(Width), h = double(Height);
+        const auto x0 = std::int32_t(std::min(w, std::max(0.0, std::ceil(left - 0.5))));
+        const auto x1 = std::int32_t(std::max(-1.0, std::min(w - 1, std::floor(right - 0.5))));
+        const auto y0 = std::int32_t(std::min(h, std::max(0.0, std::ceil(top - 0.5))));
+        const auto y1 = std::int32_t(std::max(-1.0, std::min(h - 1, std::floor(bottom - 0.5))));
         if (x0 > x1 || y0 > y1)
             continue;
         const double inverseArea = 1.0 / area;

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing (as root), builds Tarvex, converts a scratch copy
-# of the bundled example and describes the result. examples/ stays untouched:
+# of the bundled example, describes the result and draws it. examples/ stays untouched:
 # the converter writes its atlas and placeholder textures beside the OBJ.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
@@ -16,4 +16,6 @@ echo "tarvex: converting a copy of the example in $scratch"
 echo
 "$cli" info "$scratch/windmill.mdl"
 echo
-echo "tarvex: the model, its atlas and placeholder textures are in $scratch"
+"$cli" render "$scratch/windmill.mdl" "$scratch/windmill.png"
+echo
+echo "tarvex: the model, its picture, its atlas and placeholder textures are in $scratch"

@@ -12,7 +12,10 @@
 #include "AppTestUtil.h"
 #include "Language.h"
 #include "RunProgram.h"
+#include "image/Bitmap.h"
+#include "image/TextureFile.h"
 #include "mdl/MDLClass.h"
+#include "render/Renderer.h"
 #include "util/TextFile.h"
 
 namespace {
@@ -222,6 +225,88 @@ TEST(Cli, UsageErrorsExitWithTwoAndHelpAndVersionWithZero)
     const TRun odd = Cli(dir, { "convert", "--", "-odd.obj", "odd.mdl" });
     EXPECT_EQ(odd.Status, 0) << odd.Err;
     EXPECT_TRUE(FileExists(dir.File("odd.mdl")));
+}
+
+// A three-frame crate converted in Dir, as crate.mdl.
+void MakeCrate(const TScratchDir& Dir)
+{
+    WriteCube(Dir, "crate");
+    WriteText(Dir.File("crate_1.obj"), CubeOBJ(0.25f));
+    WriteText(Dir.File("crate_2.obj"), CubeOBJ(0.75f));
+    ASSERT_EQ(Cli(Dir, { "convert", "crate_0.obj" }).Status, 0);
+}
+
+bool AllBackground(const TBitmap& Image, int Left, int Top, int Width, int Height)
+{
+    for (int y = Top; y < Top + Height; ++y)
+        for (int x = Left; x < Left + Width; ++x)
+            if (Image.PixelColor(x, y) != RenderBackground)
+                return false;
+    return true;
+}
+
+TEST(Cli, RenderLaysOutEveryFrameWithItsNameAndWritesPngAsBmp)
+{
+    TScratchDir dir;
+    MakeCrate(dir);
+    const TRun run = Cli(dir, { "render", "crate.mdl", "sheet.bmp", "--all", "--size", "40x30" });
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Out, "Wrote sheet.bmp (80 x 82)\n");
+    TBitmap sheet;
+    sheet.LoadBmpFile(dir.File("sheet.bmp"));
+    ASSERT_EQ(sheet.Width(), 80);
+    // Two rows of a 30-pixel picture over an 11-pixel name.
+    ASSERT_EQ(sheet.Height(), 82);
+    for (int cell = 0; cell < 3; ++cell) {
+        const int left = cell % 2 * 40, top = cell / 2 * 41;
+        EXPECT_FALSE(AllBackground(sheet, left, top, 40, 30)) << cell;
+        EXPECT_FALSE(AllBackground(sheet, left, top + 30, 40, 11)) << cell; // the name
+    }
+    EXPECT_TRUE(AllBackground(sheet, 40, 41, 40, 41));
+
+    // The same frame as PNG and as BMP: the same pixels.
+    for (const char* name : { "one.png", "one.BMP" })
+        ASSERT_EQ(
+            Cli(dir, { "render", "--frame", "2", "--size", "24", "crate.mdl", name }).Status, 0);
+    TBitmap png, bmp;
+    DecodePng(png, ReadAllBytes(dir.File("one.png")), "one.png");
+    bmp.LoadBmpFile(dir.File("one.BMP"));
+    ASSERT_EQ(png.Width(), 24);
+    ASSERT_EQ(png.Height(), 24);
+    for (int y = 0; y < 24; ++y)
+        for (int x = 0; x < 24; ++x)
+            ASSERT_EQ(png.PixelColor(x, y), bmp.PixelColor(x, y)) << x << "," << y;
+}
+
+TEST(Cli, RenderRefusesBadOptionsMissingFramesAndReplacingTheModel)
+{
+    TScratchDir dir;
+    MakeCrate(dir);
+    for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>> {
+             { "render", "crate.mdl" }, { "render", "crate.mdl", "a.jpg" },
+             { "render", "crate.mdl", "a.png", "--frame", "1", "--all" },
+             { "render", "crate.mdl", "a.png", "--size", "0x5" },
+             { "render", "crate.mdl", "a.png", "--size", "4097" },
+             { "render", "crate.mdl", "a.png", "--yaw", "left" },
+             { "render", "crate.mdl", "a.png", "--pitch" }, { "info", "crate.mdl", "--all" } }) {
+        const TRun run = Cli(dir, arguments);
+        EXPECT_EQ(run.Status, 2) << ::testing::PrintToString(arguments) << run.Err;
+        EXPECT_FALSE(FileExists(dir.File("a.png")));
+    }
+    const TRun missing = Cli(dir, { "render", "crate.mdl", "a.png", "--frame", "3" });
+    EXPECT_EQ(missing.Status, 1);
+    EXPECT_EQ(missing.Err,
+        "tarvex: crate.mdl: there is no frame 3; the model has 3 frames, counted from 0.\n");
+
+    // A picture name that leads to the model itself.
+    const std::vector<std::uint8_t> model = ReadAllBytes(dir.File("crate.mdl"));
+    std::filesystem::create_symlink("crate.mdl", dir.File("link.png"));
+    const TRun onto = Cli(dir, { "render", "crate.mdl", "link.png" });
+    EXPECT_EQ(onto.Status, 1);
+    EXPECT_EQ(onto.Err,
+        "tarvex: Writing link.png would replace crate.mdl, the model it shows; choose another "
+        "name.\n");
+    EXPECT_EQ(ReadAllBytes(dir.File("crate.mdl")), model);
 }
 
 TEST(Cli, TheConvertedExampleLoadsInAnIndependentReader)
