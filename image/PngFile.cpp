@@ -32,27 +32,28 @@ constexpr png_byte IgnoredChunks[] = "bKGD\0cHRM\0eXIf\0gAMA\0hIST\0iCCP\0iTXt\0
                                      "pHYs\0sBIT\0sCAL\0sPLT\0sRGB\0tEXt\0tIME\0tRNS\0zTXt";
 constexpr int IgnoredChunkCount = 18;
 
-// Everything the handlers reach through libpng's pointers.
-struct TPngInput
+// The way back from libpng's error handler, with its message; libpng's
+// error pointer points at one, for reading and writing alike.
+struct TPngFailure
 {
-    const std::vector<std::uint8_t>* Bytes;
-    std::size_t Position;
     std::jmp_buf Jump;
     char Message[200];
 };
 
-TPngInput& InputOf(png_structp Png)
-{
-    return *static_cast<TPngInput*>(png_get_error_ptr(Png));
-}
-
 [[noreturn]] void OnError(png_structp Png, png_const_charp Message)
 {
-    TPngInput& input = InputOf(Png);
-    std::strncpy(input.Message, Message ? Message : "", sizeof input.Message - 1);
-    input.Message[sizeof input.Message - 1] = '\0';
-    std::longjmp(input.Jump, 1);
+    TPngFailure& failure = *static_cast<TPngFailure*>(png_get_error_ptr(Png));
+    std::strncpy(failure.Message, Message ? Message : "", sizeof failure.Message - 1);
+    failure.Message[sizeof failure.Message - 1] = '\0';
+    std::longjmp(failure.Jump, 1);
 }
+
+// What the reader's handlers reach (libpng's input pointer).
+struct TPngInput : TPngFailure
+{
+    const std::vector<std::uint8_t>* Bytes;
+    std::size_t Position;
+};
 
 void OnWarning(png_structp, png_const_charp)
 {
@@ -60,7 +61,7 @@ void OnWarning(png_structp, png_const_charp)
 
 void OnRead(png_structp Png, png_bytep Data, png_size_t Count)
 {
-    TPngInput& input = InputOf(Png);
+    TPngInput& input = *static_cast<TPngInput*>(png_get_io_ptr(Png));
     const std::size_t left = input.Bytes->size() - input.Position;
     if (Count > left)
         png_error(Png, "the file ends early");
@@ -130,21 +131,11 @@ bool ReadPixels(TPngReader& Reader, TPngInput& Input, png_bytepp Rows)
     return true;
 }
 
-// What the writer's handlers reach: the bytes so far and the way back.
-struct TPngOutput
+// What the writer's handler reaches (libpng's output pointer): the bytes so far.
+struct TPngOutput : TPngFailure
 {
     std::vector<std::uint8_t>* Bytes;
-    std::jmp_buf Jump;
-    char Message[200];
 };
-
-[[noreturn]] void OnWriteError(png_structp Png, png_const_charp Message)
-{
-    TPngOutput& output = *static_cast<TPngOutput*>(png_get_error_ptr(Png));
-    std::strncpy(output.Message, Message ? Message : "", sizeof output.Message - 1);
-    output.Message[sizeof output.Message - 1] = '\0';
-    std::longjmp(output.Jump, 1);
-}
 
 void OnWrite(png_structp Png, png_bytep Data, png_size_t Count)
 {
@@ -193,7 +184,8 @@ std::vector<std::uint8_t> EncodePng(const TBitmap& Image)
     TPngOutput output {};
     output.Bytes = &bytes;
     TPngWriter writer;
-    writer.Png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &output, OnWriteError, OnWarning);
+    writer.Png = png_create_write_struct(
+        PNG_LIBPNG_VER_STRING, static_cast<TPngFailure*>(&output), OnError, OnWarning);
     if (writer.Png)
         writer.Info = png_create_info_struct(writer.Png);
     if (!writer.Info)
@@ -215,7 +207,8 @@ void DecodePng(TBitmap& Image, const std::vector<std::uint8_t>& Bytes, const std
     TPngInput input {};
     input.Bytes = &Bytes;
     TPngReader reader;
-    reader.Png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &input, OnError, OnWarning);
+    reader.Png = png_create_read_struct(
+        PNG_LIBPNG_VER_STRING, static_cast<TPngFailure*>(&input), OnError, OnWarning);
     if (reader.Png)
         reader.Info = png_create_info_struct(reader.Png);
     if (!reader.Info)
